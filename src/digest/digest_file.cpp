@@ -1,0 +1,54 @@
+#include "digest/digest_file.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace {
+
+// A multiple of the block size, so whole chunks are transformed where they lie and nothing is
+// copied into the context between reads.
+constexpr size_t kChunkSize = 1024;
+static_assert(kChunkSize % kMd5BlockSize == 0);
+
+}  // namespace
+
+int DigestFile(const std::string& path, unsigned char digest[kMd5DigestSize]) {
+  std::FILE* file = platform::OpenForBinaryRead(path);
+  if (file == nullptr) return 0;
+
+  Md5Context context;
+  Md5Init(context);
+  unsigned char chunk[kChunkSize];
+  for (;;) {
+    const size_t count = std::fread(chunk, 1, kChunkSize, file);
+    Md5Append(context, chunk, static_cast<int>(count));
+    // fread comes up short only at the end of the file or on an error; never read past either.
+    if (count < kChunkSize) break;
+  }
+  // A failed read must not pass for the end of the file: a digest of part of it would be wrong.
+  const bool readToEnd = std::ferror(file) == 0;
+  // A failed close of a stream that was only read cannot change the bytes it delivered, so it
+  // does not fail a digest of a file that was read to its end.
+  std::fclose(file);
+  if (!readToEnd) return 0;
+
+  // The caller's buffer is written only on success.
+  unsigned char result[kMd5DigestSize];
+  Md5Finish(context, result);
+  std::memcpy(digest, result, kMd5DigestSize);
+  return 1;
+}
+
+std::string FormatDigestHex(const unsigned char digest[kMd5DigestSize]) {
+  std::string hex;
+  hex.reserve(2 * kMd5DigestSize);
+  for (int i = 0; i < kMd5DigestSize; ++i) {
+    char pair[3];
+    // Unsigned, so a byte from 0x80 up is never sign-extended into a longer text.
+    std::snprintf(pair, sizeof pair, "%02x", static_cast<unsigned>(digest[i]));
+    hex += pair;
+  }
+  return hex;
+}

@@ -1,0 +1,49 @@
+#include "inilist/file_list_writer.h"
+
+#include <cstdio>
+
+#include "app/console_texts.h"
+#include "app/module_directory.h"
+#include "platform/platform.h"
+
+int CFileListWriter::InitPaths() {
+  std::fputs(texts::kInitializing, stdout);
+  // Both paths come from the same multibyte-aware folder as every other path of the run.
+  std::string folder = ModuleDirectory();
+  if (folder.empty()) return 0;
+  m_UpdateIni.m_FilePath = folder + "update_file.ini";
+  m_ClientIni.m_FilePath = folder + "client.ini";
+  return 1;
+}
+
+int CFileListWriter::ListsChanged() {
+  m_ListsChanged = true;
+  return m_WriteAfterEveryFile ? WriteChangedLists() : 1;
+}
+
+int CFileListWriter::WriteBeforeReading(const std::string& path) {
+  if (!m_ListsChanged) return 1;
+  if (!platform::IsSameFile(path, m_UpdateIni.m_FilePath) &&
+      !platform::IsSameFile(path, m_ClientIni.m_FilePath)) {
+    return 1;
+  }
+  return WriteChangedLists();
+}
+
+int CFileListWriter::WriteChangedLists() {
+  if (!m_ListsChanged) return 1;
+  m_ListsChanged = false;
+  int updateWritten = WriteOneList(m_UpdateIni, m_UpdateList, m_UpdateFailureReported);
+  int clientWritten = WriteOneList(m_ClientIni, m_ClientList, m_ClientFailureReported);
+  return updateWritten && clientWritten;
+}
+
+int CFileListWriter::WriteOneList(CXIniFile& target, const OrderedList& list,
+                                  bool& failureReported) {
+  if (target.WriteList(list)) return 1;
+  if (!failureReported) {
+    std::printf(texts::kWriteFailed, target.m_FilePath.c_str());
+    failureReported = true;
+  }
+  return 0;
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+
+// Orders keys as the runtime's multibyte comparison in the ANSI code page does: by character
+// codes, a double-byte character counting as lead byte * 256 + second byte. Case-sensitive.
+struct MultibyteLess {
+  bool operator()(std::string_view a, std::string_view b) const;
+};
+
+// The ordered list: unique keys in multibyte order; inserting a present key changes nothing.
+using OrderedList = std::map<std::string, std::string, MultibyteLess>;
+
+// One INI file of the run, written into its section "file".
+class CXIniFile {
+ public:
+  CXIniFile() = default;
+  virtual ~CXIniFile() = default;
+
+  // Writes the decimal text of `value` under `key` in section "file". Returns 1, or 0 when the
+  // file could not be written (it is then left as it was).
+  int WriteInteger(std::string_view key, int value);
+
+  // Writes `list` into section "file" as value_count, then value_key<i> and value_<i> for each
+  // entry in key order, in one atomic replace of the file. Keys of a former, longer list stay.
+  // Returns 1, or 0 when the file could not be read or written (it is then left as it was).
+  int WriteList(const OrderedList& list);
+
+  std::string m_FilePath;
+};

@@ -1,0 +1,124 @@
+// The thin layer over the operating system. Every OS call of the tool sits behind this header;
+// platform_posix.cpp and platform_windows.cpp implement it, and CMake builds one of them.
+//
+// All text crossing this header is a narrow byte string in the ANSI code page of a Chinese
+// Windows (code page 936, GBK). The Windows build gets such strings from the A services; the
+// POSIX build converts between them and the UTF-8 names of the file system, so both builds see
+// a folder the same way and write the same bytes for it.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// ---- Process ------------------------------------------------------------------------------
+
+// The character between a folder and a name in the paths this platform gives ('\\' on Windows,
+// '/' elsewhere).
+extern const char kPathSeparator;
+
+// Full path of the running executable. Returns false, with `path` cleared, when the path cannot
+// be had whole and exactly in the ANSI code page (the query failed, the path would be cut, or a
+// character of it has no exact ANSI form).
+bool GetExecutablePath(std::string& path);
+
+// ---- Multibyte text of the ANSI code page -------------------------------------------------
+
+// True for a lead byte of a double-byte character (0x81 to 0xFE in code page 936).
+bool IsLeadByte(unsigned char byte);
+
+// Offset of the last path separator in `path`, read character by character so that the second
+// byte of a double-byte character is never taken for one; std::string_view::npos when none.
+size_t FindLastSeparator(std::string_view path);
+
+// The runtime's multibyte comparison: characters compared by code (lead byte * 256 + second
+// byte for a double-byte character, the byte's unsigned value otherwise); a proper prefix sorts
+// first. Returns -1, 0 or 1.
+int CompareMultibyte(std::string_view a, std::string_view b);
+
+// Equality as the skip rules test it: case-sensitive; never true for texts of different bytes.
+bool NamesEqual(std::string_view a, std::string_view b);
+
+// Conversions between the ANSI code page and UTF-8, for INI files that carry a UTF-8 byte-order
+// mark. Characters without an exact form in the target become '?'.
+std::string AnsiToUtf8(std::string_view ansi);
+std::string Utf8ToAnsi(std::string_view utf8);
+
+// ---- Folder listing -----------------------------------------------------------------------
+
+struct DirEntry {
+  std::string name;  // ANSI; a character without an exact ANSI form is shown as '?'
+  bool nameExact = true;     // false when `name` is not the entry's real name
+  bool isDirectory = false;  // a folder, or a link that leads to one
+};
+
+// Lists the entries of `directory` (a path ending in a separator, or empty for the current
+// folder): ".", "..", then every entry in the order NTFS gives them (names compared by UTF-16
+// code units after upper-casing; of two names equal after upper-casing, the uppercase one
+// first), whatever the file system. The listing is a snapshot taken when the call is made.
+// Returns false, with `entries` empty, when the folder cannot be listed at all; an error partway
+// ends the listing as its end does.
+bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries);
+
+// ---- Files --------------------------------------------------------------------------------
+
+// True when both paths exist and name one file (through links, hard links or letter case).
+bool IsSameFile(const std::string& a, const std::string& b);
+
+// What tells a later reader whether a file changed: its size and modification time.
+struct FileStamp {
+  bool exists = false;
+  std::uint64_t size = 0;
+  std::int64_t modifiedNs = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+FileStamp GetFileStamp(const std::string& path);
+
+// Opens a file for reading its bytes as stored, with a generous stream buffer. Returns nullptr
+// when it cannot be opened, and for a folder.
+std::FILE* OpenForBinaryRead(const std::string& path);
+
+enum class ReadResult { kOk, kMissing, kFailed };
+
+// Reads a whole file into `content` (cleared first). kMissing when the file does not exist.
+ReadResult ReadWholeFile(const std::string& path, std::string& content);
+
+// Replaces the file at `path` with `content` atomically: the content goes to a temporary file in
+// the same folder whose name begins with a dot, is flushed to disk and renamed over the old
+// file, which keeps its permission bits. A file without any write permission bit counts as
+// read-only and is refused, as Windows refuses it, whoever runs the tool. A crash leaves the old
+// or the new file, never a torn one. Returns false, leaving the old file as it was, on failure.
+bool ReplaceFileAtomically(const std::string& path, std::string_view content);
+
+// ---- Text-mode streams --------------------------------------------------------------------
+// The stream rules of the Windows C runtime's text mode, which the encoded configuration files
+// depend on. Reading turns CR LF into LF, takes the first 0x1A as the end of the file and
+// delivers every other byte, a lone CR included, unchanged. Writing turns every LF into CR LF.
+
+struct TextFile;  // an open text-mode stream
+
+// Opens an existing file read-only in text mode; nullptr when it cannot be opened.
+TextFile* OpenTextForReading(const std::string& path);
+
+// Creates the file, or empties an existing one, for writing in text mode; nullptr on failure.
+TextFile* CreateTextForWriting(const std::string& path);
+
+// fgets: reads bytes into `buffer` until an LF has been read (and kept), capacity - 1 bytes have
+// been read or the end of the file is met, then appends a NUL. Returns false, with `buffer` as
+// it was, when no byte could be read.
+bool ReadTextLine(TextFile* file, char* buffer, int capacity);
+
+// feof: true once a read met the end of the file (a 0x1A counts as the end).
+bool TextAtEnd(TextFile* file);
+
+// fprintf(file, "%s\n", text). Returns false when the write failed.
+bool WriteTextLine(TextFile* file, const char* text);
+
+// Closes the stream. Returns false when a read or write on it failed or the close failed.
+bool CloseText(TextFile* file);
+
+}  // namespace platform

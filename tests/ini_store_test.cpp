@@ -1,0 +1,226 @@
+// The INI store: profile reads, preserving writes, the list format and the list order.
+#include <gtest/gtest.h>
+
+#include "inilist/ini_store.h"
+#include "inilist/xini_file.h"
+#include "platform/platform.h"
+#include "support/test_support.h"
+
+namespace {
+
+using testing_support::ReadBytes;
+using testing_support::TempFolder;
+using testing_support::WriteBytes;
+
+std::string Get(std::string_view content, std::string_view section, std::string_view key) {
+  return GetProfileString(content, section, key, "<default>");
+}
+
+TEST(ProfileRead, MatchesNamesCaseInsensitivelyAndTrimsBlanks) {
+  std::string_view ini =
+      "  [ UpdateServer ]  ; note\r\n"
+      "  url =  http://a/b  \r\n"
+      "Spaced  Key=1\r\n";
+  EXPECT_EQ(Get(ini, "updateserver", "URL"), "http://a/b");
+  EXPECT_EQ(Get(ini, " UPDATESERVER ", " Url "), "http://a/b");
+  EXPECT_EQ(Get(ini, "updateserver", "spaced  key"), "1");
+  EXPECT_EQ(Get(ini, "updateserver", "spaced key"), "<default>");
+}
+
+TEST(ProfileRead, StripsOnePairOfMatchingQuotes) {
+  struct {
+    const char* stored;
+    const char* read;
+  } cases[] = {
+      {"\"quoted\"", "quoted"}, {"'single'", "single"}, {"\"abc'", "\"abc'"},
+      {"\"abc", "\"abc"},       {"a\"b\"c", "a\"b\"c"}, {"\"a\"b\"", "a\"b"},
+      {"\"\"x\"\"", "\"x\""},   {"\"\"", ""},           {"\"", "\""},
+      {"  \"  in  \"  ", "  in  "},
+  };
+  for (const auto& c : cases) {
+    std::string ini = std::string("[s]\nk=") + c.stored + "\n";
+    EXPECT_EQ(Get(ini, "s", "k"), c.read) << c.stored;
+  }
+}
+
+TEST(ProfileRead, FollowsTheWindowsLineRules) {
+  std::string_view ini =
+      "top=1\n"
+      "[d]\rk=first\rk=second\r\n"
+      "novalue\n"
+      "eq=x=v\n"
+      "c=v ; not a comment\n"
+      ";semi=1\n"
+      "[c4\n"
+      "after=2\n"
+      "[e]\n"
+      "x=1\n"
+      "[D]\n"
+      "j=late\n";
+  EXPECT_EQ(Get(ini, "", "top"), "1");
+  EXPECT_EQ(Get(ini, "d", "k"), "first");
+  EXPECT_EQ(Get(ini, "d", "novalue"), "<default>");
+  EXPECT_EQ(Get(ini, "d", "eq"), "x=v");
+  EXPECT_EQ(Get(ini, "d", "c"), "v ; not a comment");
+  EXPECT_EQ(Get(ini, "d", ";semi"), "1");
+  // "[c4" is no header: the keys after it stay in section d.
+  EXPECT_EQ(Get(ini, "d", "after"), "2");
+  // Only the first section of a name is searched.
+  EXPECT_EQ(Get(ini, "d", "j"), "<default>");
+  EXPECT_EQ(Get(ini, "missing", "x"), "<default>");
+  EXPECT_EQ(Get("", "d", "k"), "<default>");
+}
+
+TEST(ProfileRead, HandlesEmptyValuesNulAndByteOrderMark) {
+  EXPECT_EQ(Get("[s]\nk=\n", "s", "k"), "");
+  EXPECT_EQ(Get("[s]\nk=   \n", "s", "k"), "");
+  EXPECT_EQ(Get(std::string_view("[s]\nk=a\0b\nn=2\n", 15), "s", "k"), "a");
+  EXPECT_EQ(Get(std::string_view("[s]\nk=a\0b\nn=2\n", 15), "s", "n"), "2");
+  EXPECT_EQ(Get("[s]\nk=a\x1A\n", "s", "k"), "a");
+  EXPECT_EQ(Get("\xEF\xBB\xBF[s]\r\nk=v\r\n", "s", "k"), "v");
+  // A UTF-8 file's values come back in the ANSI code page.
+  EXPECT_EQ(Get("\xEF\xBB\xBF[s]\r\nk=\xE5\x80\xBC\r\n", "s", "k"), "\xD6\xB5");
+}
+
+TEST(ProfileWrite, CreatesFileSectionAndKeys) {
+  EXPECT_EQ(ApplyProfileWrites("", "file", {{"value_count", "1"}, {"value_key0", "a"}}),
+            "[file]\r\nvalue_count=1\r\nvalue_key0=a\r\n");
+  // A missing section goes at the end; a last line without line end gets one.
+  EXPECT_EQ(ApplyProfileWrites("[a]\nx=1", "file", {{"k", "v"}}), "[a]\nx=1\r\n[file]\r\nk=v\r\n");
+}
+
+TEST(ProfileWrite, ReplacesValuesWhereTheyStandAndKeepsEveryOtherByte) {
+  std::string_view before =
+      "; top comment\n"
+      "\n"
+      "[FILE]   ; the list\r\n"
+      "  Value_Count = 5  \r\n"
+      "# hash\r\n"
+      "value_key0=old\r\n"
+      "value_key0=duplicate\r\n"
+      "\r\n"
+      "[updateserver]\n"
+      "URL = http://x\n";
+  std::string after = ApplyProfileWrites(
+      before, "file", {{"value_count", "2"}, {"value_key0", "new"}, {"value_key1", "added"}});
+  EXPECT_EQ(after,
+            "; top comment\n"
+            "\n"
+            "[FILE]   ; the list\r\n"
+            "  Value_Count = 2\r\n"
+            "# hash\r\n"
+            "value_key0=new\r\n"
+            "value_key0=duplicate\r\n"
+            "value_key1=added\r\n"
+            "\r\n"
+            "[updateserver]\n"
+            "URL = http://x\n");
+  EXPECT_EQ(Get(after, "file", "value_count"), "2");
+  EXPECT_EQ(Get(after, "updateserver", "URL"), "http://x");
+}
+
+TEST(ProfileWrite, WritesIntoTheFirstOfDuplicateSectionsOnly) {
+  std::string after =
+      ApplyProfileWrites("[file]\na=1\n[other]\n[file]\nk=old\n", "file", {{"k", "new"}});
+  EXPECT_EQ(after, "[file]\na=1\nk=new\r\n[other]\n[file]\nk=old\n");
+  EXPECT_EQ(Get(after, "file", "k"), "new");
+}
+
+TEST(ProfileWrite, ByteOrderMarkFileGetsUtf8Text) {
+  std::string after = ApplyProfileWrites("\xEF\xBB\xBF[file]\r\n", "file", {{"value_key0", "\xD6\xB5"}});
+  EXPECT_EQ(after, "\xEF\xBB\xBF[file]\r\nvalue_key0=\xE5\x80\xBC\r\n");
+  EXPECT_EQ(Get(after, "file", "value_key0"), "\xD6\xB5");
+}
+
+TEST(ProfileWrite, KeepsCrOnlyLineEnds) {
+  EXPECT_EQ(ApplyProfileWrites("[file]\rvalue_count=1\r[b]\ry=2\r", "file", {{"value_count", "3"}}),
+            "[file]\rvalue_count=3\r[b]\ry=2\r");
+}
+
+TEST(ListOrder, FollowsMultibyteCharacterCodes) {
+  OrderedList list;
+  for (const char* key : {"b", "B", "a", "a.txt", "a|x", "_", "\xFF", "\x80", "\xB0\xA1", "\x81\x40"}) {
+    list.emplace(key, "");
+  }
+  std::vector<std::string> keys;
+  for (const auto& entry : list) keys.push_back(entry.first);
+  // Byte order for ASCII; 0x80 and 0xFF are single characters below every double-byte one.
+  std::vector<std::string> expected = {"B", "_", "a", "a.txt", "a|x", "b",
+                                       "\x80", "\xFF", "\x81\x40", "\xB0\xA1"};
+  EXPECT_EQ(keys, expected);
+  EXPECT_EQ(platform::CompareMultibyte("a\xB0\xA1", "a\xFF"), 1);
+  EXPECT_EQ(platform::CompareMultibyte("\xB0\xA1", "\xB0\xA1\xB0\xA1"), -1);
+}
+
+TEST(ListOrder, KeepsTheFirstValueOfAKey) {
+  OrderedList list;
+  list.emplace("a", "first");
+  list.emplace("a", "second");
+  EXPECT_EQ(list.at("a"), "first");
+}
+
+class XIniFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override { m_File.m_FilePath = (m_Folder / "client.ini").string(); }
+  std::string Content() const { return ReadBytes(m_Folder / "client.ini"); }
+
+  TempFolder m_Folder;
+  CXIniFile m_File;
+};
+
+TEST_F(XIniFileTest, WritesTheNumberedListAndKeepsAFormerLongerList) {
+  WriteBytes(m_Folder / "client.ini",
+             "[updateserver]\r\nURL=http://x\r\n[file]\r\nvalue_count=5\r\n"
+             "value_key0=o0\r\nvalue_0=v0\r\nvalue_key1=o1\r\nvalue_1=v1\r\nvalue_key2=o2\r\n"
+             "value_2=v2\r\nvalue_key3=o3\r\nvalue_3=v3\r\nvalue_key4=o4\r\nvalue_4=v4\r\n");
+  OrderedList list{{"b", "2"}, {"a", "1"}, {"B", "0"}};
+  EXPECT_EQ(m_File.WriteList(list), 1);
+  EXPECT_EQ(Content(),
+            "[updateserver]\r\nURL=http://x\r\n[file]\r\nvalue_count=3\r\n"
+            "value_key0=B\r\nvalue_0=0\r\nvalue_key1=a\r\nvalue_1=1\r\nvalue_key2=b\r\n"
+            "value_2=2\r\nvalue_key3=o3\r\nvalue_3=v3\r\nvalue_key4=o4\r\nvalue_4=v4\r\n");
+}
+
+TEST_F(XIniFileTest, NumbersPastTenAndWritesOnlyTheCountForAnEmptyList) {
+  OrderedList list;
+  for (int i = 100; i < 111; ++i) list.emplace(std::string("f").append(std::to_string(i)), "d");
+  ASSERT_EQ(m_File.WriteList(list), 1);
+  EXPECT_EQ(GetProfileString(Content(), "file", "value_key10", ""), "f110");
+  EXPECT_EQ(GetProfileString(Content(), "file", "value_10", ""), "d");
+  ASSERT_EQ(m_File.WriteList(OrderedList{}), 1);
+  EXPECT_EQ(GetProfileString(Content(), "file", "value_count", ""), "0");
+  EXPECT_EQ(GetProfileString(Content(), "file", "value_key10", ""), "f110");
+  EXPECT_EQ(m_File.WriteInteger("value_count", 7), 1);
+  EXPECT_EQ(GetProfileString(Content(), "file", "value_count", ""), "7");
+}
+
+TEST_F(XIniFileTest, RefusesAReadOnlyFileAndLeavesIt) {
+  WriteBytes(m_Folder / "client.ini", "[file]\r\nvalue_count=0\r\n");
+  std::filesystem::permissions(m_Folder / "client.ini", std::filesystem::perms::owner_read |
+                                                            std::filesystem::perms::group_read);
+  EXPECT_EQ(m_File.WriteList(OrderedList{{"a", "1"}}), 0);
+  EXPECT_EQ(Content(), "[file]\r\nvalue_count=0\r\n");
+}
+
+TEST_F(XIniFileTest, ReplacesAtomicallyKeepingPermissionsAndNoLeftover) {
+  WriteBytes(m_Folder / "client.ini", "[file]\n");
+  std::filesystem::permissions(m_Folder / "client.ini", std::filesystem::perms::owner_read |
+                                                            std::filesystem::perms::owner_write |
+                                                            std::filesystem::perms::others_read);
+  ASSERT_EQ(m_File.WriteList(OrderedList{{"a", "1"}}), 1);
+  EXPECT_EQ(std::filesystem::status(m_Folder / "client.ini").permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                std::filesystem::perms::others_read);
+  int entries = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(m_Folder.path())) {
+    ++entries;
+  }
+  EXPECT_EQ(entries, 1);
+}
+
+TEST_F(XIniFileTest, FailsWhenTheFolderIsMissing) {
+  m_File.m_FilePath = (m_Folder / "missing" / "client.ini").string();
+  EXPECT_EQ(m_File.WriteList(OrderedList{{"a", "1"}}), 0);
+}
+
+}  // namespace
