@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what the build and the test suite need on a Debian 12 machine, only what is missing.
+set -euo pipefail
+
+packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev
+          g++-mingw-w64-x86-64 wine64 wine locales md5deep libclang-rt-14-dev hyperfine)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+    missing+=("$package")
+done
+if ((${#missing[@]})); then
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+# Wine uses the Chinese ANSI code page (936) only when this locale exists.
+if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
+fi
