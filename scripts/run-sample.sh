@@ -7,7 +7,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build"
 sample="${1:-/tmp/tabulon-sample}"
 
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTABULON_BUILD_TESTS=OFF >/dev/null
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" --target Tabulon
 
 rm -rf "$sample"

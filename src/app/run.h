@@ -1,7 +1,16 @@
 #pragma once
 
+// How a run goes about its work; every choice gives the same files and console bytes.
+struct RunOptions {
+  // Write both lists after every file, rather than only before the scan reads one of the two
+  // INI files itself and when it ends.
+  bool writeAfterEveryFile = false;
+  // Digest the files that the run's writes cannot change on a second thread as well, ahead of
+  // their turn, while the scan prints and writes in listing order.
+  bool digestAhead = true;
+};
+
 // One run of the tool: the two file lists, then the encoded configuration files, the closing
 // text and the keystroke wait. Returns the exit status: 0 when everything succeeded, 1 when
-// anything failed. The lists are written when the scan needs them on disk and when it ends;
-// `writeAfterEveryFile` writes them after every file instead, which gives the same files.
-int RunTabulon(bool writeAfterEveryFile = false);
+// anything failed.
+int RunTabulon(const RunOptions& options = {});

@@ -12,10 +12,16 @@ namespace {
 constexpr size_t kChunkSize = 1024;
 static_assert(kChunkSize % kMd5BlockSize == 0);
 
+// The stream behind the chunks reads from the system in large pieces: few calls per file.
+constexpr size_t kStreamBufferSize = 64 * 1024;
+
 }  // namespace
 
 int DigestFile(const std::string& path, unsigned char digest[kMd5DigestSize]) {
-  std::FILE* file = platform::OpenForBinaryRead(path);
+  // On the stack, so that no file costs an allocation. The system fills a buffer that starts on a
+  // cache line markedly faster than one that does not.
+  alignas(64) char streamBuffer[kStreamBufferSize];
+  std::FILE* file = platform::OpenForBinaryRead(path, streamBuffer, kStreamBufferSize);
   if (file == nullptr) return 0;
 
   Md5Context context;
@@ -42,13 +48,12 @@ int DigestFile(const std::string& path, unsigned char digest[kMd5DigestSize]) {
 }
 
 std::string FormatDigestHex(const unsigned char digest[kMd5DigestSize]) {
-  std::string hex;
-  hex.reserve(2 * kMd5DigestSize);
+  // What "%02x" gives for each byte, without formatting 16 times per file.
+  constexpr char kHexDigits[] = "0123456789abcdef";
+  std::string hex(2 * kMd5DigestSize, '0');
   for (int i = 0; i < kMd5DigestSize; ++i) {
-    char pair[3];
-    // Unsigned, so a byte from 0x80 up is never sign-extended into a longer text.
-    std::snprintf(pair, sizeof pair, "%02x", static_cast<unsigned>(digest[i]));
-    hex += pair;
+    hex[2 * i] = kHexDigits[digest[i] >> 4];
+    hex[2 * i + 1] = kHexDigits[digest[i] & 0x0F];
   }
   return hex;
 }

@@ -6,6 +6,16 @@
 #include "app/module_directory.h"
 #include "platform/platform.h"
 
+namespace {
+
+std::optional<platform::FileId> IdOf(const std::string& path) {
+  platform::FileId id;
+  if (!platform::GetFileId(path, id)) return std::nullopt;
+  return id;
+}
+
+}  // namespace
+
 int CFileListWriter::InitPaths() {
   std::fputs(texts::kInitializing, stdout);
   // Both paths come from the same multibyte-aware folder as every other path of the run.
@@ -21,18 +31,26 @@ int CFileListWriter::ListsChanged() {
   return m_WriteAfterEveryFile ? WriteChangedLists() : 1;
 }
 
-int CFileListWriter::WriteBeforeReading(const std::string& path) {
-  if (!m_ListsChanged) return 1;
-  if (!platform::IsSameFile(path, m_UpdateIni.m_FilePath) &&
-      !platform::IsSameFile(path, m_ClientIni.m_FilePath)) {
-    return 1;
+bool CFileListWriter::MayNameListFile(const std::string& path) {
+  // The INI files change only when they are written, so one query per file read suffices.
+  if (!m_IniIdsCurrent) {
+    m_UpdateIniId = IdOf(m_UpdateIni.m_FilePath);
+    m_ClientIniId = IdOf(m_ClientIni.m_FilePath);
+    m_IniIdsCurrent = true;
   }
+  std::optional<platform::FileId> id = IdOf(path);
+  return !id || id == m_UpdateIniId || id == m_ClientIniId;
+}
+
+int CFileListWriter::WriteBeforeReading(const std::string& path) {
+  if (!m_ListsChanged || !MayNameListFile(path)) return 1;
   return WriteChangedLists();
 }
 
 int CFileListWriter::WriteChangedLists() {
   if (!m_ListsChanged) return 1;
   m_ListsChanged = false;
+  m_IniIdsCurrent = false;
   int updateWritten = WriteOneList(m_UpdateIni, m_UpdateList, m_UpdateFailureReported);
   int clientWritten = WriteOneList(m_ClientIni, m_ClientList, m_ClientFailureReported);
   return updateWritten && clientWritten;

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "inilist/xini_file.h"
+#include "platform/platform.h"
 
 // The run's owner of the two INI targets and the two lists written into them.
 //
@@ -19,8 +21,14 @@ class CFileListWriter {
   // Returns 0 when a write failed.
   int ListsChanged();
 
-  // Writes changed lists first when `path` is one of the two INI files, so that reading it gives
-  // what writing after every file would have left there. Returns 0 when a write failed.
+  // True when writing the lists may change what reading `path` gives: it names one of the two
+  // INI files, or shows no file that could be told apart from them (a link to an INI file not
+  // written yet). Asked before the first write, the answer holds for the whole run: a write
+  // replaces an INI file and changes no other file.
+  bool MayNameListFile(const std::string& path);
+
+  // Writes changed lists first when MayNameListFile(path), so that reading it gives what
+  // writing after every file would have left there. Returns 0 when a write failed.
   int WriteBeforeReading(const std::string& path);
 
   // Writes both lists if they changed since their last write. Prints "写入%s失败" the first time
@@ -38,6 +46,10 @@ class CFileListWriter {
   int WriteOneList(CXIniFile& target, const OrderedList& list, bool& failureReported);
 
   bool m_ListsChanged = false;
+  // The identities of both INI files as the last write left them; taken again after a write.
+  bool m_IniIdsCurrent = false;
+  std::optional<platform::FileId> m_UpdateIniId;
+  std::optional<platform::FileId> m_ClientIniId;
   bool m_UpdateFailureReported = false;
   bool m_ClientFailureReported = false;
 };

@@ -51,7 +51,8 @@ std::vector<Line> SplitLines(std::string_view content) {
       lines.push_back({content.substr(start), {}});
       break;
     }
-    size_t endLength = content[stop] == '\r' && stop + 1 < content.size() && content[stop + 1] == '\n' ? 2 : 1;
+    size_t endLength =
+        content[stop] == '\r' && stop + 1 < content.size() && content[stop + 1] == '\n' ? 2 : 1;
     lines.push_back({content.substr(start, stop - start), content.substr(stop, endLength)});
     start = stop + endLength;
   }

@@ -51,7 +51,7 @@ std::string Utf8ToAnsi(std::string_view utf8);
 // ---- Folder listing -----------------------------------------------------------------------
 
 struct DirEntry {
-  std::string name;  // ANSI; a character without an exact ANSI form is shown as '?'
+  std::string name;          // ANSI; a character without an exact ANSI form is shown as '?'
   bool nameExact = true;     // false when `name` is not the entry's real name
   bool isDirectory = false;  // a folder, or a link that leads to one
 };
@@ -66,8 +66,17 @@ bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries)
 
 // ---- Files --------------------------------------------------------------------------------
 
-// True when both paths exist and name one file (through links, hard links or letter case).
-bool IsSameFile(const std::string& a, const std::string& b);
+// What tells files apart whatever path leads to them (links, hard links, letter case): the
+// device and file number, or the volume serial number and file index on Windows.
+struct FileId {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  bool operator==(const FileId&) const = default;
+};
+
+// The identity of the file at `path`. Returns false when there is no file there (a dangling link
+// included) or its volume gives files no identity.
+bool GetFileId(const std::string& path, FileId& id);
 
 // What tells a later reader whether a file changed: its size and modification time.
 struct FileStamp {
@@ -78,9 +87,10 @@ struct FileStamp {
 };
 FileStamp GetFileStamp(const std::string& path);
 
-// Opens a file for reading its bytes as stored, with a generous stream buffer. Returns nullptr
-// when it cannot be opened, and for a folder.
-std::FILE* OpenForBinaryRead(const std::string& path);
+// Opens a file for reading its bytes as stored. The stream reads through the caller's `buffer`
+// of `size` bytes, which must outlive it. Returns nullptr when it cannot be opened, and for a
+// folder.
+std::FILE* OpenForBinaryRead(const std::string& path, char* buffer, size_t size);
 
 enum class ReadResult { kOk, kMissing, kFailed };
 

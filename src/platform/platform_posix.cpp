@@ -22,8 +22,6 @@ const char kPathSeparator = '/';
 
 namespace {
 
-constexpr size_t kStreamBufferSize = 256 * 1024;
-
 // One conversion direction of iconv. Converts `in` whole; on a sequence that has no form in the
 // target, writes '?' and goes on. Returns true when nothing had to be replaced.
 class Converter {
@@ -56,7 +54,8 @@ class Converter {
       // EILSEQ or EINVAL: one unconvertible character (or an invalid byte) becomes '?'.
       exact = false;
       out.push_back('?');
-      size_t skip = fromUtf8 ? Utf8SequenceLength(source, sourceLeft) : AnsiCharLength(source, sourceLeft);
+      size_t skip =
+          fromUtf8 ? Utf8SequenceLength(source, sourceLeft) : AnsiCharLength(source, sourceLeft);
       source += skip;
       sourceLeft -= skip;
       iconv(m_Handle, nullptr, nullptr, nullptr, nullptr);
@@ -94,9 +93,19 @@ Converter& ToUtf8Converter() {
   return converter;
 }
 
+// ASCII text reads the same in UTF-8 and in code page 936: most names and paths need no iconv.
+bool IsAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 // UTF-8 text of the file system to ANSI. True only when the ANSI text names the same bytes again
 // when converted back, so that a path formed from it opens this very entry.
 bool NativeToAnsi(std::string_view native, std::string& ansi) {
+  if (IsAscii(native)) {
+    ansi.assign(native);
+    return true;
+  }
   bool exact = ToAnsiConverter().Convert(native, ansi, true);
   if (!exact) return false;
   std::string back;
@@ -104,6 +113,7 @@ bool NativeToAnsi(std::string_view native, std::string& ansi) {
 }
 
 std::string AnsiToNative(const std::string& ansi) {
+  if (IsAscii(ansi)) return ansi;
   std::string native;
   ToUtf8Converter().Convert(ansi, native, false);
   return native;
@@ -111,8 +121,8 @@ std::string AnsiToNative(const std::string& ansi) {
 
 // ---- NTFS listing order
 
-// UTF-16 code units of a file name. Bytes that are not valid UTF-8 become 0xDC00 + byte, so any
-// name has a fixed place in the order.
+// UTF-16 code units of a file name. Each byte that is not valid UTF-8 becomes U+FFFD, as the
+// Windows listing shows it.
 std::u16string NameToUtf16(std::string_view name) {
   std::u16string units;
   size_t i = 0;
@@ -127,11 +137,13 @@ std::u16string NameToUtf16(std::string_view name) {
       code = (code << 6) | (next & 0x3F);
     }
     if (valid && length > 1) {
-      valid = code >= (length == 2 ? 0x80u : length == 3 ? 0x800u : 0x10000u) && code <= 0x10FFFF &&
-              (code < 0xD800 || code > 0xDFFF);
+      valid = code >= (length == 2   ? 0x80u
+                       : length == 3 ? 0x800u
+                                     : 0x10000u) &&
+              code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
     }
     if (!valid) {
-      units.push_back(static_cast<char16_t>(0xDC00 + lead));
+      units.push_back(u'\uFFFD');
       ++i;
       continue;
     }
@@ -158,8 +170,11 @@ std::u16string UpperCased(std::u16string units) {
     if (unit >= u'a' && unit <= u'z') {
       unit = static_cast<char16_t>(unit - u'a' + u'A');
     } else if (unit >= 0x80 && (unit < 0xD800 || unit > 0xDFFF) && locale != nullptr) {
+      // Only mappings that go both ways, as the upper-case table of Windows has them.
       wint_t upper = towupper_l(unit, locale);
-      if (upper <= 0xFFFF) unit = static_cast<char16_t>(upper);
+      if (upper <= 0xFFFF && towlower_l(upper, locale) == static_cast<wint_t>(unit)) {
+        unit = static_cast<char16_t>(upper);
+      }
     }
   }
   return units;
@@ -169,6 +184,7 @@ struct ListedName {
   std::u16string upper;
   std::u16string units;
   std::string native;
+  unsigned char type;  // d_type of the listing: DT_REG, DT_DIR, DT_LNK, or DT_UNKNOWN
 };
 
 bool NtfsOrder(const ListedName& a, const ListedName& b) {
@@ -198,6 +214,8 @@ bool WriteAll(int fd, std::string_view content) {
 
 // Opens an existing regular file for reading; -1 with errno set for anything else. Folders,
 // pipes and devices are refused: opening a pipe for reading would wait for a writer forever.
+// O_NONBLOCK, which keeps the open of a pipe from waiting, changes nothing for a regular file,
+// so it stays set.
 int OpenRegularForReading(const std::string& path) {
   int fd = ::open(AnsiToNative(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return -1;
@@ -207,7 +225,6 @@ int OpenRegularForReading(const std::string& path) {
     errno = EISDIR;
     return -1;
   }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd;
 }
 
@@ -307,7 +324,7 @@ bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries)
     std::string_view name = entry->d_name;
     if (name == "." || name == "..") continue;
     std::u16string units = NameToUtf16(name);
-    names.push_back({UpperCased(units), units, std::string(name)});
+    names.push_back({UpperCased(units), units, std::string(name), entry->d_type});
   }
   int folderFd = ::dirfd(folder);
   std::sort(names.begin(), names.end(), NtfsOrder);
@@ -318,10 +335,13 @@ bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries)
   for (const ListedName& listed : names) {
     DirEntry entry;
     entry.nameExact = NativeToAnsi(listed.native, entry.name);
+    // A link counts as what it leads to; a dangling one is no folder. Only links and entries
+    // of file systems that give no type need a query of their own.
     struct stat info;
-    // A link counts as what it leads to; a dangling one is no folder.
     entry.isDirectory =
-        ::fstatat(folderFd, listed.native.c_str(), &info, 0) == 0 && S_ISDIR(info.st_mode);
+        listed.type == DT_DIR ||
+        ((listed.type == DT_LNK || listed.type == DT_UNKNOWN) &&
+         ::fstatat(folderFd, listed.native.c_str(), &info, 0) == 0 && S_ISDIR(info.st_mode));
     entries.push_back(std::move(entry));
   }
   ::closedir(folder);
@@ -330,11 +350,12 @@ bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries)
 
 // ---- Files
 
-bool IsSameFile(const std::string& a, const std::string& b) {
-  struct stat infoA;
-  struct stat infoB;
-  return StatNative(AnsiToNative(a), infoA) && StatNative(AnsiToNative(b), infoB) &&
-         infoA.st_dev == infoB.st_dev && infoA.st_ino == infoB.st_ino;
+bool GetFileId(const std::string& path, FileId& id) {
+  struct stat info;
+  if (!StatNative(AnsiToNative(path), info)) return false;
+  id.volume = static_cast<std::uint64_t>(info.st_dev);
+  id.index = static_cast<std::uint64_t>(info.st_ino);
+  return true;
 }
 
 FileStamp GetFileStamp(const std::string& path) {
@@ -348,7 +369,7 @@ FileStamp GetFileStamp(const std::string& path) {
   return stamp;
 }
 
-std::FILE* OpenForBinaryRead(const std::string& path) {
+std::FILE* OpenForBinaryRead(const std::string& path, char* buffer, size_t size) {
   int fd = OpenRegularForReading(path);
   if (fd < 0) return nullptr;
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -357,7 +378,8 @@ std::FILE* OpenForBinaryRead(const std::string& path) {
     ::close(fd);
     return nullptr;
   }
-  std::setvbuf(file, nullptr, _IOFBF, kStreamBufferSize);
+  // glibc ignores the size when it is to allocate the buffer itself.
+  std::setvbuf(file, buffer, _IOFBF, size);
   return file;
 }
 
@@ -484,8 +506,15 @@ TextFile* CreateTextForWriting(const std::string& path) {
   std::string native = AnsiToNative(path);
   struct stat info;
   if (::stat(native.c_str(), &info) == 0 && IsReadOnly(info)) return nullptr;
-  int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  return fd < 0 ? nullptr : WrapStream(fd, "wb");
+  // Only a regular file is written: opening a pipe without a reader would wait forever, and
+  // O_NONBLOCK, which keeps it from waiting, changes nothing for a regular file.
+  int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd < 0) return nullptr;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  return WrapStream(fd, "wb");
 }
 
 bool ReadTextLine(TextFile* file, char* buffer, int capacity) {

@@ -13,8 +13,7 @@ TempFolder::TempFolder() {
   std::random_device random;
   auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
   m_Path = fs::temp_directory_path() / ("tabulon-test-" + std::to_string(stamp) + "-" +
-                                        std::to_string(random()) + "-" +
-                                        std::to_string(counter++));
+                                        std::to_string(random()) + "-" + std::to_string(counter++));
   fs::create_directories(m_Path);
 }
 

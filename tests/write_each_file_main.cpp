@@ -1,0 +1,6 @@
+// The tool doing its work the plain way: both lists written after every file, every file
+// digested at its turn on one thread. The list-writing test compares its files and console bytes
+// with those of Tabulon.exe.
+#include "app/run.h"
+
+int main() { return RunTabulon({.writeAfterEveryFile = true, .digestAhead = false}); }
