@@ -1,0 +1,96 @@
+// Starting the built tool on Windows (and under Wine).
+#include <windows.h>
+
+#include "platform/platform.h"
+#include "support/test_support.h"
+
+namespace testing_support {
+
+namespace {
+
+fs::path AbsolutePath(const fs::path& path) { return fs::absolute(path).make_preferred(); }
+
+HANDLE InheritableCopy(HANDLE handle) {
+  HANDLE copy = nullptr;
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE ||
+      !DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, TRUE,
+                       DUPLICATE_SAME_ACCESS)) {
+    return nullptr;
+  }
+  return copy;
+}
+
+// A console stream in text mode writes CR LF for each LF; the tests compare LF texts.
+std::string WithoutConsoleLineEnds(const std::string& bytes) {
+  std::string text;
+  text.reserve(bytes.size());
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
+    text.push_back(bytes[i]);
+  }
+  return text;
+}
+
+}  // namespace
+
+// The absolute form with backslashes, as the tool's module path shows it (/tmp/x is Z:\tmp\x
+// under Wine), in the ANSI code page.
+std::string ToolFolderText(const fs::path& folder) {
+  std::u8string utf8 = AbsolutePath(folder).u8string();
+  std::string text = platform::Utf8ToAnsi(
+      std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
+  // The last byte can be the second byte of a double-byte character, which is no separator.
+  if (text.empty() || platform::FindLastSeparator(text) != text.size() - 1) text.push_back('\\');
+  return text;
+}
+
+ToolRun RunExecutable(const fs::path& executable) {
+  ToolRun run;
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE outputRead = nullptr;
+  HANDLE outputWrite = nullptr;
+  if (!CreatePipe(&outputRead, &outputWrite, &inheritable, 0)) return run;
+  SetHandleInformation(outputRead, HANDLE_FLAG_INHERIT, 0);
+  HANDLE input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                             OPEN_EXISTING, 0, nullptr);
+  HANDLE error = InheritableCopy(GetStdHandle(STD_ERROR_HANDLE));
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = input;
+  startup.hStdOutput = outputWrite;
+  startup.hStdError = error;
+  PROCESS_INFORMATION process{};
+  // The wide service: a folder without an ANSI name is one of the cases the tests run.
+  std::wstring path = AbsolutePath(executable).wstring();
+  std::wstring commandLine = L"\"" + path + L"\"";
+  // The tool must find its folder from its own path, not from the current folder.
+  BOOL started = CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
+                                nullptr, L"C:\\", &startup, &process);
+  // Only the child holds the write end now, so the reads below end when the child ends.
+  CloseHandle(outputWrite);
+  if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
+  if (error != nullptr) CloseHandle(error);
+  if (!started) {
+    CloseHandle(outputRead);
+    return run;
+  }
+
+  std::string bytes;
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(outputRead, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    bytes.append(buffer, got);
+  }
+  CloseHandle(outputRead);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD exitCode = 0;
+  if (GetExitCodeProcess(process.hProcess, &exitCode)) run.exitCode = static_cast<int>(exitCode);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  run.output = WithoutConsoleLineEnds(bytes);
+  return run;
+}
+
+}  // namespace testing_support
