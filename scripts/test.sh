@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Runs the whole test suite: installs what is missing, builds and tests the Linux build.
+# Runs the whole test suite: installs what is missing, then the Linux build and its tests, the
+# same tests under AddressSanitizer and UndefinedBehaviorSanitizer, bounded fuzzing, the kill
+# test, valgrind, and the Windows build with its tests under Wine and the cross-build check.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -10,3 +12,18 @@ echo "=== Linux build and tests"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DTABULON_BUILD_TESTS=ON
 cmake --build build -j2
 ctest --test-dir build --output-on-failure -j2
+
+echo "=== Sanitizers (AddressSanitizer, UndefinedBehaviorSanitizer)"
+bash scripts/check-sanitizers.sh
+
+echo "=== Fuzzing, ${TABULON_FUZZ_SECONDS:-60} s per target"
+bash scripts/fuzz.sh "${TABULON_FUZZ_SECONDS:-60}"
+
+echo "=== Kill test"
+bash tests/kill_test.sh build/Tabulon.exe
+
+echo "=== valgrind memcheck"
+bash scripts/valgrind.sh build/Tabulon.exe
+
+echo "=== Windows build, its tests under Wine, and the cross-build check"
+TABULON_LINUX_BUILD=build bash .ci/windows.sh

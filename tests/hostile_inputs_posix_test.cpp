@@ -1,0 +1,318 @@
+// Hostile inputs that need POSIX facilities, run end to end through the built Tabulon.exe: names
+// no INI value can carry, entries that are no readable file (links, a FIFO, a socket, a file whose
+// read fails), a file past 4 GiB, a folder on a read-only file system and one on a full file
+// system. hostile_inputs.md lists every case with its outcome.
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <future>
+
+#include "hostile_inputs.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace hostile_inputs;
+using testing_support::ReadBytes;
+using testing_support::RunExecutable;
+using testing_support::RunTabulonIn;
+using testing_support::TempFolder;
+using testing_support::ToolRun;
+using testing_support::WriteBytes;
+
+constexpr char kUrl[] = "http://cdn.example/game";
+const std::string kClient = std::string("[updateserver]\r\nURL=") + kUrl + "\r\n";
+
+// The console lines of a name the lists cannot carry.
+std::string Refused(int count, const fs::path& folder, const std::string& ansiName) {
+  return Started(count, folder, ansiName) + Text(texts::kNameRefused, ansiName.c_str());
+}
+
+std::string Unreadable(int count, const fs::path& folder, const std::string& name) {
+  return Started(count, folder, name) + Text(texts::kFileUnreadable, name.c_str());
+}
+
+// Copies the tool into `folder` and runs it as RunTabulonIn does, but ends it after 60 seconds
+// (exit status 124), so that a run that waits forever fails the test instead of hanging it.
+ToolRun RunTabulonBounded(const fs::path& folder) {
+  const fs::path tool = folder / "Tabulon.exe";
+  fs::copy_file(TABULON_EXE_PATH, tool);
+  TempFolder scripts;
+  const fs::path wrapper = scripts / "bounded.sh";
+  WriteBytes(wrapper, "#!/bin/sh\nexec timeout 60 '" + tool.string() + "'\n");
+  fs::permissions(wrapper, fs::perms::owner_all);
+  return RunExecutable(wrapper);
+}
+
+// Names with CR, blanks or Ctrl+Z at an end, wrapped in quotes, not valid UTF-8, or holding a
+// character code page 936 lacks: each is counted and refused, and the run fails. The others are
+// listed as usual.
+TEST(HostileInputsPosix, NamesNoIniValueCanCarryAreRefused) {
+  TempFolder folder;
+  struct Name {
+    std::string onDisk;
+    std::string shown;  // in the ANSI code page, '?' for what does not convert
+    bool refused;
+  };
+  // In the order the folder is listed.
+  const std::vector<Name> names = {
+      {"\tlead-tab.bin", "\tlead-tab.bin", true},
+      {"\032ctrl-z.bin", "\032ctrl-z.bin", true},  // Ctrl+Z, written in octal
+      {"\"double-quoted\"", "\"double-quoted\"", true},
+      {"bad-\xFF.bin", "bad-?.bin", true},
+      {"cr\rin.bin", "cr\rin.bin", true},
+      {"game.ini", "game.ini", false},
+      {"ok.bin", "ok.bin", false},
+      {"set.ini", "set.ini", false},
+      {"trail-tab.bin\t", "trail-tab.bin\t", true},
+      {"\xE0\xB8\x81.bin", "?.bin", true},  // a Thai letter
+  };
+  for (const Name& name : names) WriteBytes(folder.path() / name.onDisk, name.onDisk);
+
+  ToolRun run = RunTabulonIn(folder.path());
+  std::string expected = Opening();
+  List listed;
+  int count = 0;
+  for (const Name& name : names) {
+    ++count;
+    if (name.refused) {
+      expected += Refused(count, folder.path(), name.shown);
+    } else {
+      listed.emplace_back(name.shown, Md5Hex(name.onDisk));
+      expected += Listed(count, folder.path(), name.shown, listed.back().second);
+    }
+  }
+  ExpectOutput(run.output, expected + texts::kRunFailed);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(ReadBytes(folder / "client.ini"), NewListFile(listed));
+  EXPECT_EQ(ReadBytes(folder / "update_file.ini"), NewListFile(UpdateList(listed, "")));
+}
+
+// Entries that are no readable file: a dangling link, a FIFO (which must not make the run wait
+// for a writer), a link to /proc/self/mem (it opens, but its read fails, even for root) and a
+// socket are counted and reported unreadable; a folder and a link to one are passed over; a
+// link to a file elsewhere is listed with that file's digest.
+TEST(HostileInputsPosix, EntriesThatAreNoReadableFile) {
+  TempFolder outside;
+  WriteBytes(outside / "target.bin", "linked content");
+  TempFolder folder;
+  fs::create_symlink(folder / "nowhere", folder / "1-dangling");
+  ASSERT_EQ(::mkfifo((folder / "2-fifo").c_str(), 0644), 0);
+  fs::create_symlink("/proc/self/mem", folder / "3-mem");
+  int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::string socketPath = (folder / "4-socket").string();
+  ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+  std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ::close(listener);
+  fs::create_directory(folder / "5-dir");
+  fs::create_directory_symlink(folder / "5-dir", folder / "6-dirlink");
+  WriteBytes(folder / "7-ok.bin", "ok");
+  fs::create_symlink(outside / "target.bin", folder / "8-filelink.bin");
+  WriteBytes(folder / "game.ini", kGame);
+  WriteBytes(folder / "set.ini", kSet);
+
+  ToolRun run = RunTabulonBounded(folder.path());
+  const List listed = {{"7-ok.bin", Md5Hex("ok")},
+                       {"8-filelink.bin", Md5Hex("linked content")},
+                       {"game.ini", Md5Hex(kGame)},
+                       {"set.ini", Md5Hex(kSet)}};
+  std::string expected = Opening() + Unreadable(1, folder.path(), "1-dangling") +
+                         Unreadable(2, folder.path(), "2-fifo") +
+                         Unreadable(3, folder.path(), "3-mem") +
+                         Unreadable(4, folder.path(), "4-socket");
+  for (size_t i = 0; i < listed.size(); ++i) {
+    expected += Listed(static_cast<int>(5 + i), folder.path(), listed[i].first, listed[i].second);
+  }
+  ExpectOutput(run.output, expected + texts::kRunFailed);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(ReadBytes(folder / "client.ini"), NewListFile(listed));
+  EXPECT_EQ(ReadBytes(folder / "update_file.ini"), NewListFile(UpdateList(listed, "")));
+  EXPECT_TRUE(fs::is_fifo(fs::symlink_status(folder / "2-fifo")));
+}
+
+// An encoded copy that is a FIFO: listed as unreadable, then refused as a destination instead of
+// waiting for a reader forever; the other copies are written.
+TEST(HostileInputsPosix, EncodedCopyThatIsAFifoIsRefused) {
+  TempFolder folder;
+  WriteBytes(folder / "client.ini", kClient);
+  WriteBytes(folder / "game.ini", kGame);
+  WriteBytes(folder / "set.ini", kSet);
+  ASSERT_EQ(::mkfifo((folder / "set_e.ini").c_str(), 0644), 0);
+  WriteBytes(folder / "z.bin", "z");
+
+  ToolRun run = RunTabulonBounded(folder.path());
+  const List listed = {{"client.ini", Md5Hex(kClient)},
+                       {"game.ini", Md5Hex(kGame)},
+                       {"set.ini", Md5Hex(kSet)},
+                       {"z.bin", Md5Hex("z")}};
+  ExpectOutput(run.output, Opening() + Listed(1, folder.path(), "client.ini", listed[0].second) +
+                               Listed(2, folder.path(), "game.ini", listed[1].second) +
+                               Listed(3, folder.path(), "set.ini", listed[2].second) +
+                               Unreadable(4, folder.path(), "set_e.ini") +
+                               Listed(5, folder.path(), "z.bin", listed[3].second) +
+                               WriteFailed(folder.path(), "set_e.ini") + texts::kRunFailed);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(fs::is_fifo(folder / "set_e.ini"));
+  EXPECT_TRUE(fs::is_regular_file(folder / "game_e.ini"));
+  EXPECT_TRUE(fs::is_regular_file(folder / "client_e.ini"));
+  EXPECT_EQ(ReadBytes(folder / "update_file.ini"), NewListFile(UpdateList(listed, kUrl)));
+}
+
+// A sparse file past 4 GiB is digested whole: its digest equals md5sum's.
+TEST(HostileInputsPosix, FilePastFourGibibytesMatchesMd5sum) {
+  TempFolder folder;
+  const fs::path big = folder / "zbig.bin";
+  const off_t size = (off_t{4} << 30) + 4097;
+  {
+    WriteBytes(big, "head");
+    fs::resize_file(big, static_cast<uintmax_t>(size));
+    FILE* file = std::fopen(big.c_str(), "r+b");
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(::fseeko(file, size - 4, SEEK_SET), 0);
+    std::fputs("tail", file);
+    std::fclose(file);
+  }
+  WriteBytes(folder / "client.ini", kClient);
+  WriteBytes(folder / "game.ini", kGame);
+  WriteBytes(folder / "set.ini", kSet);
+
+  // md5sum reads the file while the tool does. The tool is copied first: a fork while the copy is
+  // open for writing would keep it busy, and starting it would fail.
+  fs::copy_file(TABULON_EXE_PATH, folder / "Tabulon.exe");
+  auto reference = std::async(std::launch::async, [&] {
+    std::string command = "md5sum '" + big.string() + "'";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    char line[128] = {};
+    if (pipe == nullptr || std::fgets(line, sizeof line, pipe) == nullptr) line[0] = '\0';
+    if (pipe != nullptr) ::pclose(pipe);
+    return std::string(line).substr(0, 32);
+  });
+  ToolRun run = RunExecutable(folder / "Tabulon.exe");
+  const std::string digest = reference.get();
+  ASSERT_EQ(digest.size(), 32u) << "md5sum gave no digest";
+
+  const List files = {{"client.ini", Md5Hex(kClient)},
+                      {"game.ini", Md5Hex(kGame)},
+                      {"set.ini", Md5Hex(kSet)},
+                      {"zbig.bin", digest}};
+  ExpectOutput(run.output, ListedAll(folder.path(), files) + texts::kRunSucceeded);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(ReadBytes(folder / "update_file.ini"), NewListFile(UpdateList(files, kUrl)));
+}
+
+// A tmpfs mounted for one test and unmounted when it ends.
+class TmpfsMount {
+ public:
+  explicit TmpfsMount(fs::path where) : m_Where(std::move(where)) {}
+  ~TmpfsMount() {
+    if (m_Mounted) ::umount2(m_Where.c_str(), MNT_DETACH);
+  }
+  TmpfsMount(const TmpfsMount&) = delete;
+  TmpfsMount& operator=(const TmpfsMount&) = delete;
+
+  // Mounts a tmpfs of `bytes` bytes. Returns false, with the reason, when mounting is not
+  // possible here (no privilege, no mount in this container).
+  bool Mount(uintmax_t bytes, std::string& reason) {
+    fs::create_directories(m_Where);
+    std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+    m_Mounted = ::mount("tmpfs", m_Where.c_str(), "tmpfs", 0, options.c_str()) == 0;
+    if (!m_Mounted) reason = std::strerror(errno);
+    return m_Mounted;
+  }
+
+  bool RemountReadOnly() {
+    return ::mount(nullptr, m_Where.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+  }
+
+ private:
+  fs::path m_Where;
+  bool m_Mounted = false;
+};
+
+// A release folder of four files and the tool on a tmpfs with `spare` bytes left over.
+struct MountedRelease {
+  TempFolder parent;
+  fs::path folder = parent.path() / "release";
+  TmpfsMount mount{folder};
+  List files = {{"client.ini", Md5Hex(kClient)},
+                {"game.ini", Md5Hex(kGame)},
+                {"set.ini", Md5Hex(kSet)},
+                {"z.bin", Md5Hex("z")}};
+
+  bool Create(uintmax_t spare, std::string& reason) {
+    if (!mount.Mount(fs::file_size(TABULON_EXE_PATH) + spare, reason)) return false;
+    fs::copy_file(TABULON_EXE_PATH, folder / "Tabulon.exe");
+    WriteBytes(folder / "client.ini", kClient);
+    WriteBytes(folder / "game.ini", kGame);
+    WriteBytes(folder / "set.ini", kSet);
+    WriteBytes(folder / "z.bin", "z");
+    return true;
+  }
+};
+
+// A folder that cannot be written, even by root: every file is digested, each list file and each
+// encoded file is reported as not written, nothing in the folder changes.
+TEST(HostileInputsPosix, ReadOnlyFileSystem) {
+  MountedRelease release;
+  std::string reason;
+  if (!release.Create(1 << 20, reason)) GTEST_SKIP() << "cannot mount a tmpfs here: " << reason;
+  ASSERT_TRUE(release.mount.RemountReadOnly()) << std::strerror(errno);
+  const fs::path& folder = release.folder;
+  const std::vector<std::string> before = FolderNames(folder);
+
+  ToolRun run = RunExecutable(folder / "Tabulon.exe");
+  ExpectOutput(run.output,
+               ListedAll(folder, release.files) + WriteFailed(folder, "set_e.ini") +
+                   WriteFailed(folder, "game_e.ini") + WriteFailed(folder, "client_e.ini") +
+                   texts::kRunFailed,
+               {WriteFailed(folder, "update_file.ini"), WriteFailed(folder, "client.ini")});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(FolderNames(folder), before);
+  EXPECT_EQ(ReadBytes(folder / "client.ini"), kClient);
+}
+
+// A full file system: the lists cannot be written and are reported, client.ini keeps its bytes,
+// no temporary file is left, and each encoded file is created but reported as not written.
+TEST(HostileInputsPosix, FullFileSystem) {
+  MountedRelease release;
+  std::string reason;
+  if (!release.Create(256 << 10, reason)) GTEST_SKIP() << "cannot mount a tmpfs here: " << reason;
+  const fs::path& folder = release.folder;
+  {
+    // The dot keeps the filler out of the lists.
+    FILE* filler = std::fopen((folder / ".filler").c_str(), "wb");
+    ASSERT_NE(filler, nullptr);
+    std::setvbuf(filler, nullptr, _IONBF, 0);
+    const std::string block(4096, 'f');
+    while (std::fwrite(block.data(), 1, block.size(), filler) == block.size()) {
+    }
+    while (std::fputc('f', filler) != EOF) {
+    }
+    std::fclose(filler);
+  }
+
+  ToolRun run = RunExecutable(folder / "Tabulon.exe");
+  ExpectOutput(run.output,
+               ListedAll(folder, release.files) + WriteFailed(folder, "set_e.ini") +
+                   WriteFailed(folder, "game_e.ini") + WriteFailed(folder, "client_e.ini") +
+                   texts::kRunFailed,
+               {WriteFailed(folder, "update_file.ini"), WriteFailed(folder, "client.ini")});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(ReadBytes(folder / "client.ini"), kClient);
+  EXPECT_EQ(FolderNames(folder),
+            (std::vector<std::string>{".filler", "Tabulon.exe", "client.ini", "client_e.ini",
+                                      "game.ini", "game_e.ini", "set.ini", "set_e.ini", "z.bin"}));
+  for (const char* encoded : {"set_e.ini", "game_e.ini", "client_e.ini"}) {
+    EXPECT_EQ(fs::file_size(folder / encoded), 0u) << encoded;
+  }
+}
+
+}  // namespace
