@@ -36,15 +36,11 @@ class ServerUrl {
   std::string m_Url;
 };
 
-bool IsProfileBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1A';
-}
-
 // An entry that passed the skip rules, in listing order, and what digesting it gave.
 struct ScannedFile {
   const platform::DirEntry* entry = nullptr;
   std::string path;
-  bool refused = false;   // an INI value cannot carry its name
+  bool refused = false;   // the lists cannot carry its name
   bool ahead = false;     // the run's writes cannot change it: it may be digested before its turn
   bool digested = false;  // under the mutex of DigestAhead while that digests files
   bool read = false;

@@ -8,11 +8,6 @@ namespace {
 
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 
-// The characters the profile read trims: blanks, line-end bytes and Ctrl+Z.
-bool IsProfileBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r' || c == '\n' || c == '\x1A';
-}
-
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && IsProfileBlank(text.front())) text.remove_prefix(1);
   while (!text.empty() && IsProfileBlank(text.back())) text.remove_suffix(1);
@@ -91,6 +86,10 @@ std::string_view ReadValue(std::string_view raw) {
 }
 
 }  // namespace
+
+bool IsProfileBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r' || c == '\n' || c == '\x1A';
+}
 
 std::string GetProfileString(std::string_view content, std::string_view section,
                              std::string_view key, std::string_view defaultValue) {

@@ -21,6 +21,10 @@ std::string GetProfileString(std::string_view content, std::string_view section,
 std::string ReadProfileString(const std::string& path, std::string_view section,
                               std::string_view key, std::string_view defaultValue);
 
+// True for the characters the profile read trims around names and values: blanks, CR, LF and
+// Ctrl+Z.
+bool IsProfileBlank(char c);
+
 using KeyValueWrites = std::vector<std::pair<std::string, std::string>>;
 
 // Applies `writes`, in order, to section `section` of INI text `content` as a sequence of

@@ -310,41 +310,6 @@ bool GetExecutablePath(std::string& path) {
 
 bool IsLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
 
-size_t FindLastSeparator(std::string_view path) {
-  size_t found = std::string_view::npos;
-  for (size_t i = 0; i < path.size(); ++i) {
-    if (IsLeadByte(static_cast<unsigned char>(path[i]))) {
-      ++i;
-    } else if (path[i] == kPathSeparator) {
-      found = i;
-    }
-  }
-  return found;
-}
-
-int CompareMultibyte(std::string_view a, std::string_view b) {
-  // A character's code: lead byte * 256 + second byte, or the byte's value. A lead byte that
-  // ends the text pairs with the terminator, as the runtime's comparison reads it.
-  auto next = [](std::string_view s, size_t& at) {
-    unsigned code = static_cast<unsigned char>(s[at++]);
-    if (IsLeadByte(static_cast<unsigned char>(code))) {
-      code <<= 8;
-      if (at < s.size()) code |= static_cast<unsigned char>(s[at++]);
-    }
-    return code;
-  };
-  size_t i = 0;
-  size_t j = 0;
-  while (i < a.size() && j < b.size()) {
-    unsigned codeA = next(a, i);
-    unsigned codeB = next(b, j);
-    if (codeA != codeB) return codeA < codeB ? -1 : 1;
-  }
-  if (i < a.size()) return 1;
-  if (j < b.size()) return -1;
-  return 0;
-}
-
 bool NamesEqual(std::string_view a, std::string_view b) {
   // lstrcmpA is a linguistic comparison: it also equates some different byte strings (an
   // invalid double-byte pair and '?', an iteration mark and the character it repeats), which
