@@ -11,10 +11,11 @@ constexpr std::string_view kListSection = "file";
 // is not written: its other content could not be kept.
 int WriteKeys(const std::string& path, const KeyValueWrites& writes) {
   std::string content;
-  if (platform::ReadWholeFile(path, content) == platform::ReadResult::kFailed) return 0;
+  platform::ReadResult read = platform::ReadWholeFile(path, content);
+  if (read == platform::ReadResult::kFailed) return 0;
   std::string updated = ApplyProfileWrites(content, kListSection, writes);
   // A write that changes nothing leaves the file untouched, as the profile write does.
-  if (updated == content && platform::GetFileStamp(path).exists) return 1;
+  if (read == platform::ReadResult::kOk && updated == content) return 1;
   return platform::ReplaceFileAtomically(path, updated) ? 1 : 0;
 }
 
