@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the whole test suite: installs what is missing, then the Linux build and its tests, the
-# same tests under AddressSanitizer and UndefinedBehaviorSanitizer, bounded fuzzing, the kill
-# test, valgrind, and the Windows build with its tests under Wine and the cross-build check.
+# same tests under AddressSanitizer and UndefinedBehaviorSanitizer and under ThreadSanitizer,
+# bounded fuzzing, the kill test, valgrind, and the Windows build with its tests under Wine and
+# the cross-build check.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -14,7 +15,10 @@ cmake --build build -j2
 ctest --test-dir build --output-on-failure -j2
 
 echo "=== Sanitizers (AddressSanitizer, UndefinedBehaviorSanitizer)"
-bash scripts/check-sanitizers.sh
+bash scripts/check-sanitizers.sh address
+
+echo "=== ThreadSanitizer"
+bash scripts/check-sanitizers.sh thread
 
 echo "=== Fuzzing, ${TABULON_FUZZ_SECONDS:-60} s per target"
 bash scripts/fuzz.sh "${TABULON_FUZZ_SECONDS:-60}"

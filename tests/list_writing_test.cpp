@@ -57,7 +57,8 @@ Outcome RunFresh(const fs::path& folder, const fs::path& executable, const Folde
 // outcome of the normal tool for further checks.
 Outcome ExpectSameBothWays(const FolderSetup& setup, bool compareConsole = true) {
   TempFolder parent;
-  fs::path folder = parent.path() / "release";
+  // A Chinese name, as release folders have: every path the tool forms needs conversion.
+  fs::path folder = testing_support::Utf8Path(parent.path(), "发布目录");
   Outcome deferred = RunFresh(folder, TABULON_EXE_PATH, setup);
   Outcome eachFile = RunFresh(folder, TABULON_WRITE_EACH_FILE_EXE_PATH, setup);
   EXPECT_EQ(deferred.run.exitCode, eachFile.run.exitCode);
@@ -98,7 +99,8 @@ void WriteFiles(const fs::path& folder, const std::string& names) {
   while (start < names.size()) {
     size_t end = names.find('\n', start);
     std::string name = names.substr(start, end - start);
-    WriteBytes(folder / name, "content of " + name + std::string(name.size() * 37, 'x'));
+    WriteBytes(testing_support::Utf8Path(folder, name),
+               "content of " + name + std::string(name.size() * 37, 'x'));
     start = end + 1;
   }
 }
@@ -160,6 +162,17 @@ TEST(ListWriting, LargerFilesAroundTheListFiles) {
     fs::create_symlink("client.ini", folder / "zlink.ini", error);
   });
   EXPECT_EQ(outcome.run.exitCode, 0) << outcome.run.output;
+}
+
+TEST(ListWriting, ThousandsOfChineseNames) {
+  Outcome outcome = ExpectSameBothWays([](const fs::path& folder) {
+    WriteBytes(folder / "client.ini", kClientIni);
+    WriteBytes(folder / "set.ini", kSetIni);
+    WriteBytes(folder / "game.ini", kGameIni);
+    WriteFiles(folder, Numbered("资源", 700) + Numbered("乗务", 500));
+  });
+  EXPECT_EQ(outcome.run.exitCode, 0) << outcome.run.output.substr(0, 2000);
+  EXPECT_TRUE(Contains(outcome.files["client.ini"], "value_count=1203\r\n"));
 }
 
 TEST(ListWriting, FormerLongerListsAndOtherSectionsStay) {

@@ -1,3 +1,4 @@
+// Threads: may run on several threads at once.
 #pragma once
 
 #include <string>

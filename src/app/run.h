@@ -1,3 +1,4 @@
+// Threads: RunTabulon is the whole run; it runs on one thread, once per process.
 #pragma once
 
 // How a run goes about its work; every choice gives the same files and console bytes.

@@ -1,3 +1,7 @@
+// The folder scan. Threads: BuildFileLists runs on one thread at a time, the one that owns the
+// writer and the console; the thread it starts to digest ahead calls only DigestFile, on files
+// it alone touches until it hands them back under a lock. The name rules may run on several
+// threads at once.
 #pragma once
 
 #include <string_view>

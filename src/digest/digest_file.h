@@ -1,4 +1,6 @@
 // The MD5 digest of a whole file and the hexadecimal text of a digest.
+//
+// Threads: both functions may run on several threads at once; they keep no state between calls.
 #pragma once
 
 #include <string>

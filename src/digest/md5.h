@@ -1,5 +1,7 @@
 // The MD5 message digest of RFC 1321, as a streaming context with three operations.
 // Every digest equals that of any conforming MD5 implementation, on hosts of either byte order.
+//
+// Threads: every function may run on several threads at once, each on a context of its own.
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,5 @@
 // Base64 text of a run of bytes, with the standard alphabet and padding of RFC 4648, section 4.
+// Threads: may run on several threads at once.
 #pragma once
 
 // The encoder writes into areas of at most this many bytes; it refuses a count whose estimate

@@ -6,6 +6,7 @@
 // ending in CR LF. A chunk is a source line up to and including its LF, or the next 259 bytes of
 // a longer line, or a last line without LF. Only the bytes before a NUL in a chunk are encoded,
 // and a chunk that starts with NUL ends the copy.
+// Threads: one thread at a time; the functions print to the console and write fixed file names.
 #pragma once
 
 #include <string>

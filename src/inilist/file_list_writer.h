@@ -1,3 +1,4 @@
+// Threads: the writer belongs to one thread, the scan's; it prints to the console.
 #pragma once
 
 #include <optional>

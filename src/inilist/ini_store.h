@@ -1,6 +1,8 @@
 // The project's own INI store: reads values the way the Windows profile read does and writes
 // keys while keeping every byte of the lines it does not change. Both builds use this code, so
 // both write the same bytes.
+//
+// Threads: every function may run on several threads at once; they keep no state between calls.
 #pragma once
 
 #include <string>

@@ -1,3 +1,5 @@
+// Threads: a CXIniFile belongs to one thread at a time; two objects of the same path must not
+// write at once. MultibyteLess may run on several threads at once.
 #pragma once
 
 #include <map>

@@ -5,6 +5,12 @@
 // Windows (code page 936, GBK). The Windows build gets such strings from the A services; the
 // POSIX build converts between them and the UTF-8 names of the file system, so both builds see
 // a folder the same way and write the same bytes for it.
+//
+// Threads: every function here may run on several threads at once. The layer keeps no mutable
+// state that threads share: a converter with conversion state (iconv) belongs to one thread,
+// and the only other process-wide objects are set up once and then only read. A stream it
+// returns (std::FILE*, TextFile*) belongs to one thread at a time. Paths are absolute or relative
+// to the current folder, which the tool never changes.
 #pragma once
 
 #include <cstdint>

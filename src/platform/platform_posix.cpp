@@ -9,6 +9,7 @@
 #include <wctype.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -83,13 +84,15 @@ class Converter {
   iconv_t m_Handle;
 };
 
+// An iconv descriptor carries conversion state and may not be used by two threads at once: each
+// thread has converters of its own.
 Converter& ToAnsiConverter() {
-  static Converter converter("CP936", "UTF-8");
+  thread_local Converter converter("CP936", "UTF-8");
   return converter;
 }
 
 Converter& ToUtf8Converter() {
-  static Converter converter("UTF-8", "CP936");
+  thread_local Converter converter("UTF-8", "CP936");
   return converter;
 }
 
@@ -386,20 +389,22 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view content) {
   size_t slash = target.rfind('/');
   std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
   std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-  // The leading dot keeps a leftover out of a later run's lists.
-  std::string temporary = folder + "." + name + ".XXXXXX";
-  int fd = ::mkstemp(temporary.data());
+  // The leading dot keeps a leftover out of a later run's lists. The open applies the process's
+  // umask to a new file by itself: umask() cannot be read without setting it, which would race
+  // with files created on other threads.
+  std::string temporary;
+  int fd = -1;
+  static std::atomic<unsigned> attempts{0};
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temporary = folder + "." + name + "." + std::to_string(::getpid()) + "-" +
+                std::to_string(attempts++) + ".tmp";
+    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return false;
+  }
   if (fd < 0) return false;
 
-  mode_t mode;
-  if (exists) {
-    mode = old.st_mode & 07777;
-  } else {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  }
-  bool ok = WriteAll(fd, content) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+  bool ok = WriteAll(fd, content) &&
+            (!exists || ::fchmod(fd, old.st_mode & 07777) == 0) && ::fsync(fd) == 0;
   if (ok && exists && ::geteuid() == 0) {
     // Best effort: root keeps the old owner rather than taking the file over.
     [[maybe_unused]] int ignored = ::fchown(fd, old.st_uid, old.st_gid);

@@ -1,5 +1,6 @@
 // Starting the built tool on POSIX systems.
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,6 +40,27 @@ ToolRun RunExecutable(const fs::path& executable) {
   ::waitpid(child, &status, 0);
   run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return run;
+}
+
+bool IsWindowsBuild() { return false; }
+
+std::map<std::string, std::string> IndependentDigests(const fs::path& folder) {
+  std::map<std::string, std::string> digests;
+  // The folder's path is quoted for the shell; test folders hold no single quote.
+  std::string command =
+      "cd '" + folder.string() + "' && find . -maxdepth 1 -type f -print0 | xargs -0 md5sum --";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return digests;
+  char line[8192];
+  while (std::fgets(line, sizeof line, pipe) != nullptr) {
+    // "<32 hex digits>  ./<name>\n"
+    std::string text(line);
+    if (text.size() < 36 || text.compare(32, 4, "  ./") != 0 || text.back() != '\n') continue;
+    std::string name = text.substr(36, text.size() - 37);
+    digests[platform::Utf8ToAnsi(name)] = text.substr(0, 32);
+  }
+  if (::pclose(pipe) != 0) digests.clear();
+  return digests;
 }
 
 }  // namespace testing_support

@@ -1,5 +1,7 @@
 // Starting the built tool on Windows (and under Wine).
 #include <windows.h>
+// wincrypt.h needs windows.h before it.
+#include <wincrypt.h>
 
 #include "platform/platform.h"
 #include "support/test_support.h"
@@ -91,6 +93,42 @@ ToolRun RunExecutable(const fs::path& executable) {
   CloseHandle(process.hProcess);
   run.output = WithoutConsoleLineEnds(bytes);
   return run;
+}
+
+bool IsWindowsBuild() { return true; }
+
+std::map<std::string, std::string> IndependentDigests(const fs::path& folder) {
+  std::map<std::string, std::string> digests;
+  HCRYPTPROV provider = 0;
+  if (!CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
+    return digests;
+  }
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+    if (!entry.is_regular_file()) continue;
+    std::string bytes = ReadBytes(entry.path());
+    HCRYPTHASH hash = 0;
+    BYTE digest[16];
+    DWORD size = sizeof digest;
+    bool ok = CryptCreateHash(provider, CALG_MD5, 0, 0, &hash) &&
+              CryptHashData(hash, reinterpret_cast<const BYTE*>(bytes.data()),
+                            static_cast<DWORD>(bytes.size()), 0) &&
+              CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0);
+    if (hash != 0) CryptDestroyHash(hash);
+    if (!ok) {
+      digests.clear();
+      break;
+    }
+    std::string hex;
+    for (BYTE byte : digest) {
+      hex += "0123456789abcdef"[byte >> 4];
+      hex += "0123456789abcdef"[byte & 15];
+    }
+    std::u8string name = entry.path().filename().u8string();
+    digests[platform::Utf8ToAnsi(
+        std::string_view(reinterpret_cast<const char*>(name.data()), name.size()))] = hex;
+  }
+  CryptReleaseContext(provider, 0);
+  return digests;
 }
 
 }  // namespace testing_support

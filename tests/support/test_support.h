@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -51,5 +52,13 @@ ToolRun RunTabulonIn(const fs::path& folder, std::string_view executableName = "
 
 // Runs the executable at `executable` as above, without copying it.
 ToolRun RunExecutable(const fs::path& executable);
+
+// True for the Windows build of the tests (run under Wine here), whose runs cost more.
+bool IsWindowsBuild();
+
+// The MD5 digest (lowercase hex) of every regular file directly in `folder`, keyed by its name in
+// the ANSI code page, as an implementation independent of the tool's gives it: md5sum on POSIX,
+// the system's cryptography service on Windows. Empty when it cannot be had.
+std::map<std::string, std::string> IndependentDigests(const fs::path& folder);
 
 }  // namespace testing_support
