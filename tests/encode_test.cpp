@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/console_texts.h"
-#include "app/module_directory.h"
+#include "platform/console_texts.h"
+#include "app/release_files.h"
 #include "encode/base64.h"
 #include "encode/config_encoding.h"
 #include "support/test_support.h"
@@ -255,22 +255,14 @@ TEST_F(ConfigEncodingTest, UncreatableDestinationFails) {
   EXPECT_EQ(ReadBytes(source_), "k=v\r\n");
 }
 
-// The three pairs live beside the executable, here the test's own folder; the test runs only
-// when that folder holds none of them, and removes what it wrote.
-TEST(EncodeConfigFiles, EncodesEveryPairBesideTheExecutableAndReportsAMissingOne) {
-  const std::string directory = ModuleDirectory();
-  ASSERT_FALSE(directory.empty());
-  const fs::path folder(directory);
-  const char* names[] = {"set.ini",    "set_e.ini",  "game.ini",
-                         "game_e.ini", "client.ini", "client_e.ini"};
-  for (const char* name : names) {
-    if (fs::exists(folder / name)) GTEST_SKIP() << (folder / name) << " already exists";
-  }
+TEST(EncodeConfigFiles, EncodesEveryPairOfTheFolderAndReportsAMissingOne) {
+  testing_support::TempFolder folder;
+  const std::string directory = testing_support::ToolFolderText(folder.path());
   WriteBytes(folder / "set.ini", "[s]\r\n");
   WriteBytes(folder / "client.ini", "[c]\r\n");
 
   testing::internal::CaptureStdout();
-  const int result = EncodeConfigFiles();
+  const int result = EncodeConfigFiles(directory, kConfigFilePairs);
   const std::string printed = testing::internal::GetCapturedStdout();
 
   EXPECT_EQ(result, 0);
@@ -278,7 +270,6 @@ TEST(EncodeConfigFiles, EncodesEveryPairBesideTheExecutableAndReportsAMissingOne
   EXPECT_EQ(ReadBytes(folder / "set_e.ini"), "W3NdCg==\r\n");
   EXPECT_FALSE(fs::exists(folder / "game_e.ini"));
   EXPECT_EQ(ReadBytes(folder / "client_e.ini"), "W2NdCg==\r\n");
-  for (const char* name : names) fs::remove(folder / name);
 }
 
 }  // namespace

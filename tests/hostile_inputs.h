@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/console_texts.h"
+#include "platform/console_texts.h"
 #include "digest/digest_file.h"
 #include "digest/md5.h"
 #include "support/test_support.h"

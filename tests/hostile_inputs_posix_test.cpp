@@ -279,8 +279,8 @@ TEST(HostileInputsPosix, ReadOnlyFileSystem) {
   EXPECT_EQ(ReadBytes(folder / "client.ini"), kClient);
 }
 
-// A full file system: the lists cannot be written and are reported, client.ini keeps its bytes,
-// no temporary file is left, and each encoded file is created but reported as not written.
+// A full file system: the lists and the encoded copies cannot be written and are reported,
+// client.ini keeps its bytes, and no temporary file or cut copy is left.
 TEST(HostileInputsPosix, FullFileSystem) {
   MountedRelease release;
   std::string reason;
@@ -307,12 +307,8 @@ TEST(HostileInputsPosix, FullFileSystem) {
                {WriteFailed(folder, "update_file.ini"), WriteFailed(folder, "client.ini")});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(ReadBytes(folder / "client.ini"), kClient);
-  EXPECT_EQ(FolderNames(folder),
-            (std::vector<std::string>{".filler", "Tabulon.exe", "client.ini", "client_e.ini",
-                                      "game.ini", "game_e.ini", "set.ini", "set_e.ini", "z.bin"}));
-  for (const char* encoded : {"set_e.ini", "game_e.ini", "client_e.ini"}) {
-    EXPECT_EQ(fs::file_size(folder / encoded), 0u) << encoded;
-  }
+  EXPECT_EQ(FolderNames(folder), (std::vector<std::string>{".filler", "Tabulon.exe", "client.ini",
+                                                           "game.ini", "set.ini", "z.bin"}));
 }
 
 }  // namespace

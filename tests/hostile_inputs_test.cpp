@@ -58,7 +58,7 @@ TEST(HostileInputs, NamesWithIniCharactersAreListedAndReadBackExactly) {
   // A reader gets every name back unchanged.
   std::string clientIni = ReadBytes(folder / "client.ini");
   for (size_t i = 0; i < clientList.size(); ++i) {
-    EXPECT_EQ(GetProfileString(clientIni, "file", "value_key" + std::to_string(i), ""),
+    EXPECT_EQ(ReadIniValue(clientIni, "file", "value_key" + std::to_string(i), ""),
               clientList[i].first);
   }
 }

@@ -14,7 +14,7 @@ using testing_support::TempFolder;
 using testing_support::WriteBytes;
 
 std::string Get(std::string_view content, std::string_view section, std::string_view key) {
-  return GetProfileString(content, section, key, "<default>");
+  return ReadIniValue(content, section, key, "<default>");
 }
 
 TEST(ProfileRead, MatchesNamesCaseInsensitivelyAndTrimsBlanks) {
@@ -84,10 +84,10 @@ TEST(ProfileRead, HandlesEmptyValuesNulAndByteOrderMark) {
 }
 
 TEST(ProfileWrite, CreatesFileSectionAndKeys) {
-  EXPECT_EQ(ApplyProfileWrites("", "file", {{"value_count", "1"}, {"value_key0", "a"}}),
+  EXPECT_EQ(ApplyIniWrites("", "file", {{"value_count", "1"}, {"value_key0", "a"}}),
             "[file]\r\nvalue_count=1\r\nvalue_key0=a\r\n");
   // A missing section goes at the end; a last line without line end gets one.
-  EXPECT_EQ(ApplyProfileWrites("[a]\nx=1", "file", {{"k", "v"}}), "[a]\nx=1\r\n[file]\r\nk=v\r\n");
+  EXPECT_EQ(ApplyIniWrites("[a]\nx=1", "file", {{"k", "v"}}), "[a]\nx=1\r\n[file]\r\nk=v\r\n");
 }
 
 TEST(ProfileWrite, ReplacesValuesWhereTheyStandAndKeepsEveryOtherByte) {
@@ -102,7 +102,7 @@ TEST(ProfileWrite, ReplacesValuesWhereTheyStandAndKeepsEveryOtherByte) {
       "\r\n"
       "[updateserver]\n"
       "URL = http://x\n";
-  std::string after = ApplyProfileWrites(
+  std::string after = ApplyIniWrites(
       before, "file", {{"value_count", "2"}, {"value_key0", "new"}, {"value_key1", "added"}});
   EXPECT_EQ(after,
             "; top comment\n"
@@ -122,20 +122,20 @@ TEST(ProfileWrite, ReplacesValuesWhereTheyStandAndKeepsEveryOtherByte) {
 
 TEST(ProfileWrite, WritesIntoTheFirstOfDuplicateSectionsOnly) {
   std::string after =
-      ApplyProfileWrites("[file]\na=1\n[other]\n[file]\nk=old\n", "file", {{"k", "new"}});
+      ApplyIniWrites("[file]\na=1\n[other]\n[file]\nk=old\n", "file", {{"k", "new"}});
   EXPECT_EQ(after, "[file]\na=1\nk=new\r\n[other]\n[file]\nk=old\n");
   EXPECT_EQ(Get(after, "file", "k"), "new");
 }
 
 TEST(ProfileWrite, ByteOrderMarkFileGetsUtf8Text) {
   std::string after =
-      ApplyProfileWrites("\xEF\xBB\xBF[file]\r\n", "file", {{"value_key0", "\xD6\xB5"}});
+      ApplyIniWrites("\xEF\xBB\xBF[file]\r\n", "file", {{"value_key0", "\xD6\xB5"}});
   EXPECT_EQ(after, "\xEF\xBB\xBF[file]\r\nvalue_key0=\xE5\x80\xBC\r\n");
   EXPECT_EQ(Get(after, "file", "value_key0"), "\xD6\xB5");
 }
 
 TEST(ProfileWrite, KeepsCrOnlyLineEnds) {
-  EXPECT_EQ(ApplyProfileWrites("[file]\rvalue_count=1\r[b]\ry=2\r", "file", {{"value_count", "3"}}),
+  EXPECT_EQ(ApplyIniWrites("[file]\rvalue_count=1\r[b]\ry=2\r", "file", {{"value_count", "3"}}),
             "[file]\rvalue_count=3\r[b]\ry=2\r");
 }
 
@@ -188,13 +188,13 @@ TEST_F(XIniFileTest, NumbersPastTenAndWritesOnlyTheCountForAnEmptyList) {
   OrderedList list;
   for (int i = 100; i < 111; ++i) list.emplace(std::string("f").append(std::to_string(i)), "d");
   ASSERT_EQ(m_File.WriteList(list), 1);
-  EXPECT_EQ(GetProfileString(Content(), "file", "value_key10", ""), "f110");
-  EXPECT_EQ(GetProfileString(Content(), "file", "value_10", ""), "d");
+  EXPECT_EQ(ReadIniValue(Content(), "file", "value_key10", ""), "f110");
+  EXPECT_EQ(ReadIniValue(Content(), "file", "value_10", ""), "d");
   ASSERT_EQ(m_File.WriteList(OrderedList{}), 1);
-  EXPECT_EQ(GetProfileString(Content(), "file", "value_count", ""), "0");
-  EXPECT_EQ(GetProfileString(Content(), "file", "value_key10", ""), "f110");
+  EXPECT_EQ(ReadIniValue(Content(), "file", "value_count", ""), "0");
+  EXPECT_EQ(ReadIniValue(Content(), "file", "value_key10", ""), "f110");
   EXPECT_EQ(m_File.WriteInteger("value_count", 7), 1);
-  EXPECT_EQ(GetProfileString(Content(), "file", "value_count", ""), "7");
+  EXPECT_EQ(ReadIniValue(Content(), "file", "value_count", ""), "7");
 }
 
 TEST_F(XIniFileTest, RefusesAReadOnlyFileAndLeavesIt) {

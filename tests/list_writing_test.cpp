@@ -1,8 +1,8 @@
 // Tabulon.exe writes the lists only when the scan needs them on disk and when it ends, and
-// digests files ahead on a second thread. These tests run it next to a tool that does its work
-// the plain way (both lists after every file, every file at its turn on one thread) over
-// identical copies of the same folder, and require the same console bytes, the same exit status
-// and the same files.
+// digests files ahead on other threads. These tests run its code, with two digest threads
+// whatever the machine has, next to a tool that does its work the plain way (both lists after
+// every file, every file at its turn on one thread) over identical copies of the same folder,
+// and require the same console bytes, the same exit status and the same files.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -59,7 +59,7 @@ Outcome ExpectSameBothWays(const FolderSetup& setup, bool compareConsole = true)
   TempFolder parent;
   // A Chinese name, as release folders have: every path the tool forms needs conversion.
   fs::path folder = testing_support::Utf8Path(parent.path(), "发布目录");
-  Outcome deferred = RunFresh(folder, TABULON_EXE_PATH, setup);
+  Outcome deferred = RunFresh(folder, TABULON_DIGEST_WORKERS_EXE_PATH, setup);
   Outcome eachFile = RunFresh(folder, TABULON_WRITE_EACH_FILE_EXE_PATH, setup);
   EXPECT_EQ(deferred.run.exitCode, eachFile.run.exitCode);
   if (compareConsole) {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 // The Windows header maps this name to its own profile service; here it is the project's.
-#undef GetProfileString
+#undef ReadIniValue
 
 #include <utility>
 #include <vector>
@@ -169,8 +169,8 @@ TEST(ProfileReadAgainstWindows, EveryKeyReadsTheSameBothWays) {
     for (const Query& query : queries) {
       std::string expected = ServiceValue(path, query);
       SCOPED_TRACE(std::string(file.name) + " [" + query.section + "] " + query.key);
-      EXPECT_EQ(ReadProfileString(path, query.section, query.key, kDefault), expected);
-      EXPECT_EQ(GetProfileString(file.content, query.section, query.key, kDefault), expected);
+      EXPECT_EQ(ReadIniFileValue(path, query.section, query.key, kDefault), expected);
+      EXPECT_EQ(ReadIniValue(file.content, query.section, query.key, kDefault), expected);
     }
   }
 }
@@ -180,7 +180,7 @@ TEST(ProfileReadAgainstWindows, AMissingFileGivesTheDefault) {
   std::string path = AnsiPath(folder / "absent.ini");
   Query query{"updateserver", "URL"};
   EXPECT_EQ(ServiceValue(path, query), kDefault);
-  EXPECT_EQ(ReadProfileString(path, query.section, query.key, kDefault), kDefault);
+  EXPECT_EQ(ReadIniFileValue(path, query.section, query.key, kDefault), kDefault);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The scan's rules for names: which it skips and which the lists can carry.
-#include "app/scan.h"
+#include "app/name_rules.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // two INI files, byte for byte.
 #include <gtest/gtest.h>
 
-#include "app/console_texts.h"
+#include "platform/console_texts.h"
 #include "digest/digest_file.h"
 #include "digest/md5.h"
 #include "inilist/ini_store.h"
@@ -37,7 +37,7 @@ std::string Started(int count, const std::string& path) {
 }
 
 std::string Get(const fs::path& ini, const char* key) {
-  return GetProfileString(ReadBytes(ini), "file", key, "<missing>");
+  return ReadIniValue(ReadBytes(ini), "file", key, "<missing>");
 }
 
 bool Contains(const std::string& haystack, const std::string& needle) {
@@ -131,7 +131,7 @@ TEST(ToolRun, ListsEveryFileInBothFilesAndPrintsEveryText) {
   EXPECT_EQ(Get(folder / "update_file.ini", "value_2"), "http://cdn.example/game/client/a");
   EXPECT_EQ(Get(folder / "update_file.ini", "value_7"),
             "http://cdn.example/game/client/" + gbkName);
-  EXPECT_EQ(GetProfileString(ReadBytes(folder / "client.ini"), "updateserver", "URL", ""),
+  EXPECT_EQ(ReadIniValue(ReadBytes(folder / "client.ini"), "updateserver", "URL", ""),
             "http://cdn.example/game");
 }
 

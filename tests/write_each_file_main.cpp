@@ -1,6 +1,6 @@
 // The tool doing its work the plain way: both lists written after every file, every file
 // digested at its turn on one thread. The list-writing test compares its files and console bytes
-// with those of Tabulon.exe.
+// with those of the shipped code.
 #include "app/run.h"
 
-int main() { return RunTabulon({.writeAfterEveryFile = true, .digestAhead = false}); }
+int main() { return RunTabulon({.writeAfterEveryFile = true, .digestWorkers = 0}); }

@@ -5,5 +5,4 @@
 
 // The folder of the running executable, ending in the path separator, in the ANSI code page;
 // a file name is appended to it directly. Empty when the executable's full path cannot be had.
-// Every call asks the platform again.
 std::string ModuleDirectory();

@@ -1,31 +1,51 @@
 #include "app/run.h"
 
 #include <cstdio>
-#include <memory>
+#include <thread>
 
-#include "app/console_texts.h"
+#include "app/module_directory.h"
+#include "app/release_files.h"
 #include "app/scan.h"
 #include "encode/config_encoding.h"
 #include "inilist/file_list_writer.h"
+#include "platform/console_texts.h"
 
-int RunTabulon(const RunOptions& options) {
-  bool succeeded = false;
-  auto writer = std::make_unique<CFileListWriter>();
-  writer->m_WriteAfterEveryFile = options.writeAfterEveryFile;
-  if (!writer->InitPaths()) {
+namespace {
+
+int DigestWorkers(const RunOptions& options) {
+  if (options.digestWorkers != RunOptions::kAutomaticWorkers) return options.digestWorkers;
+  return std::thread::hardware_concurrency() >= 2 ? 1 : 0;
+}
+
+// The two lists; 1 when the folder could be listed, whatever happened to single files.
+int WriteFileLists(const std::string& folder, const RunOptions& options, int& failures) {
+  // The lists live as long as this writer; the INI files hold what was written.
+  CFileListWriter writer(options.writeAfterEveryFile);
+  if (!writer.InitPaths(folder)) {
     // Without the executable's folder every path would be wrong: touch no file at all.
     std::fputs(texts::kNoModuleDirectory, stdout);
-  } else {
-    int failures = 0;
-    int listed = BuildFileLists(*writer, failures, options.digestAhead);
-    // The lists end here; client_e.ini encodes client.ini as the scan left it.
-    writer.reset();
-    succeeded = listed == 1 && failures == 0;
-    if (listed == 1 && !EncodeConfigFiles()) succeeded = false;
+    ++failures;
+    return 0;
   }
-  std::fputs(succeeded ? texts::kRunSucceeded : texts::kRunFailed, stdout);
+  int listed = BuildFileLists(writer, folder, DigestWorkers(options), failures);
+  if (listed != 1) ++failures;
+  return listed;
+}
+
+}  // namespace
+
+int RunTabulon(const RunOptions& options) {
+  // Found once: every path of the run starts with it.
+  const std::string folder = ModuleDirectory();
+  int failures = 0;
+  // client_e.ini encodes client.ini as the scan left it.
+  if (WriteFileLists(folder, options, failures) == 1 &&
+      !EncodeConfigFiles(folder, kConfigFilePairs)) {
+    ++failures;
+  }
+  std::fputs(failures == 0 ? texts::kRunSucceeded : texts::kRunFailed, stdout);
   std::fflush(stdout);
-  if (std::ferror(stdout)) succeeded = false;
+  if (std::ferror(stdout)) ++failures;
   std::getchar();
-  return succeeded ? 0 : 1;
+  return failures == 0 ? 0 : 1;
 }

@@ -6,9 +6,10 @@ struct RunOptions {
   // Write both lists after every file, rather than only before the scan reads one of the two
   // INI files itself and when it ends.
   bool writeAfterEveryFile = false;
-  // Digest the files that the run's writes cannot change on a second thread as well, ahead of
-  // their turn, while the scan prints and writes in listing order.
-  bool digestAhead = true;
+  // Threads that digest files ahead of their turn while the scan prints and writes in listing
+  // order; kAutomaticWorkers takes one when the machine has a second core.
+  static constexpr int kAutomaticWorkers = -1;
+  int digestWorkers = kAutomaticWorkers;
 };
 
 // One run of the tool: the two file lists, then the encoded configuration files, the closing

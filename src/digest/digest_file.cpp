@@ -21,24 +21,22 @@ int DigestFile(const std::string& path, unsigned char digest[kMd5DigestSize]) {
   // On the stack, so that no file costs an allocation. The system fills a buffer that starts on a
   // cache line markedly faster than one that does not.
   alignas(64) char streamBuffer[kStreamBufferSize];
-  std::FILE* file = platform::OpenForBinaryRead(path, streamBuffer, kStreamBufferSize);
-  if (file == nullptr) return 0;
+  platform::UniqueFile file = platform::OpenForBinaryRead(path, streamBuffer, kStreamBufferSize);
+  if (!file) return 0;
 
   Md5Context context;
   Md5Init(context);
   unsigned char chunk[kChunkSize];
   for (;;) {
-    const size_t count = std::fread(chunk, 1, kChunkSize, file);
+    const size_t count = std::fread(chunk, 1, kChunkSize, file.get());
     Md5Append(context, chunk, static_cast<int>(count));
     // fread comes up short only at the end of the file or on an error; never read past either.
     if (count < kChunkSize) break;
   }
   // A failed read must not pass for the end of the file: a digest of part of it would be wrong.
-  const bool readToEnd = std::ferror(file) == 0;
   // A failed close of a stream that was only read cannot change the bytes it delivered, so it
   // does not fail a digest of a file that was read to its end.
-  std::fclose(file);
-  if (!readToEnd) return 0;
+  if (std::ferror(file.get()) != 0) return 0;
 
   // The caller's buffer is written only on success.
   unsigned char result[kMd5DigestSize];

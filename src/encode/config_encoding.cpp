@@ -1,77 +1,74 @@
 #include "encode/config_encoding.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
 
-#include "app/console_texts.h"
-#include "app/module_directory.h"
 #include "encode/base64.h"
+#include "platform/console_texts.h"
 #include "platform/platform.h"
 
 namespace {
-
-struct ConfigFilePair {
-  const char* source;
-  const char* destination;
-};
-
-constexpr ConfigFilePair kConfigFilePairs[] = {
-    {"set.ini", "set_e.ini"},
-    {"game.ini", "game_e.ini"},
-    {"client.ini", "client_e.ini"},
-};
 
 // One read delivers at most 259 bytes and its NUL; the encoded files' line lengths depend on it.
 constexpr int kChunkCapacity = 260;
 constexpr int kEncodedCapacity = kBase64OutputLimit;
 static_assert(Base64EncodedLength(kChunkCapacity - 1) + 1 <= kEncodedCapacity);
 
+// The bytes a text-mode stream delivers: up to the first 0x1A, each CR LF read as LF.
+std::string TextModeBytes(std::string_view source) {
+  source = source.substr(0, source.find('\x1A'));
+  std::string delivered;
+  delivered.reserve(source.size());
+  for (size_t i = 0; i < source.size(); ++i) {
+    if (source[i] == '\r' && i + 1 < source.size() && source[i + 1] == '\n') continue;
+    delivered.push_back(source[i]);
+  }
+  return delivered;
+}
+
 }  // namespace
 
+std::string EncodeConfigText(std::string_view source) {
+  const std::string delivered = TextModeBytes(source);
+  std::string encodedFile;
+  char encoded[kEncodedCapacity];
+  for (std::string_view rest = delivered; !rest.empty();) {
+    // A chunk: the line up to and including its LF, at most kChunkCapacity - 1 bytes of it.
+    size_t lineEnd = rest.find('\n');
+    size_t length = lineEnd == std::string_view::npos ? rest.size() : lineEnd + 1;
+    length = std::min(length, static_cast<size_t>(kChunkCapacity - 1));
+    std::string_view chunk = rest.substr(0, length);
+    rest.remove_prefix(length);
+    // Only the bytes before a NUL are encoded; a chunk starting with NUL ends the copy.
+    chunk = chunk.substr(0, chunk.find('\0'));
+    if (chunk.empty()) break;
+    int count = Base64Encode(reinterpret_cast<const unsigned char*>(chunk.data()),
+                             static_cast<int>(chunk.size()), encoded);
+    // Each line ends as the text-mode write of "%s\n" ends it.
+    encodedFile.append(encoded, static_cast<size_t>(count)).append("\r\n");
+  }
+  return encodedFile;
+}
+
 int EncodeConfigFile(const std::string& sourcePath, const std::string& destinationPath) {
-  platform::TextFile* source = platform::OpenTextForReading(sourcePath);
-  if (source == nullptr) {
+  std::string source;
+  platform::ReadResult read = platform::ReadWholeFile(sourcePath, source);
+  if (read == platform::ReadResult::kMissing || read == platform::ReadResult::kUnopenable) {
     std::printf(texts::kSourceUnopenable, sourcePath.c_str());
     return 0;
   }
-  platform::TextFile* destination = platform::CreateTextForWriting(destinationPath);
-  if (destination == nullptr) {
-    platform::CloseText(source);
-    std::printf(texts::kWriteFailed, destinationPath.c_str());
-    return 0;
-  }
-
-  char chunk[kChunkCapacity] = {};
-  char encoded[kEncodedCapacity] = {};
-  bool written = true;
-  // The end is tested before the first read and after every written line: a last line ending in
-  // LF leaves the indicator clear, and the next read, delivering nothing, ends the loop.
-  while (!platform::TextAtEnd(source)) {
-    // Cleared before every read, so a read that delivers nothing leaves an empty chunk.
-    std::memset(chunk, 0, sizeof chunk);
-    platform::ReadTextLine(source, chunk, kChunkCapacity);
-    // Only the bytes before a NUL are encoded; a chunk starting with NUL ends the copy.
-    const int length = static_cast<int>(std::strlen(chunk));
-    if (length == 0) break;
-    Base64Encode(reinterpret_cast<const unsigned char*>(chunk), length, encoded);
-    if (!platform::WriteTextLine(destination, encoded)) written = false;
-  }
-
-  if (!platform::CloseText(destination)) written = false;
-  // The source's close reports a failed read, which cut the copy short.
-  if (!platform::CloseText(source)) written = false;
-  if (!written) {
+  if (read != platform::ReadResult::kOk ||
+      !platform::ReplaceFileAtomically(destinationPath, EncodeConfigText(source))) {
     std::printf(texts::kWriteFailed, destinationPath.c_str());
     return 0;
   }
   return 1;
 }
 
-int EncodeConfigFiles() {
+int EncodeConfigFiles(const std::string& folder, std::span<const ConfigFilePair> pairs) {
   int allEncoded = 1;
-  for (const ConfigFilePair& pair : kConfigFilePairs) {
-    const std::string directory = ModuleDirectory();
-    if (!EncodeConfigFile(directory + pair.source, directory + pair.destination)) allEncoded = 0;
+  for (const ConfigFilePair& pair : pairs) {
+    if (!EncodeConfigFile(folder + pair.source, folder + pair.destination)) allEncoded = 0;
   }
   return allEncoded;
 }

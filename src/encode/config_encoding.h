@@ -1,25 +1,33 @@
-// Line-by-line Base64 copies of the configuration files beside the executable: set.ini ->
-// set_e.ini, game.ini -> game_e.ini, client.ini -> client_e.ini.
+// Line-by-line Base64 copies of configuration files: set.ini -> set_e.ini and so on.
 //
-// Encoded file format: one line per chunk read from the source in text mode (CR LF read as LF,
-// the first 0x1A taken as the end of the file), holding the Base64 text of the chunk's bytes and
-// ending in CR LF. A chunk is a source line up to and including its LF, or the next 259 bytes of
-// a longer line, or a last line without LF. Only the bytes before a NUL in a chunk are encoded,
-// and a chunk that starts with NUL ends the copy.
-// Threads: one thread at a time; the functions print to the console and write fixed file names.
+// Encoded file format: one line per chunk read from the source in the Windows C runtime's text
+// mode (CR LF read as LF, the first 0x1A taken as the end of the file), holding the Base64 text
+// of the chunk's bytes and ending in CR LF. A chunk is a source line up to and including its
+// LF, or the next 259 bytes of a longer line, or a last line without LF. Only the bytes before
+// a NUL in a chunk are encoded, and a chunk that starts with NUL ends the copy.
+//
+// Threads: every function may run on several threads at once, on different destinations.
 #pragma once
 
+#include <span>
 #include <string>
+#include <string_view>
 
-// Encodes the three pairs, in the order above, asking for the executable's folder once per pair.
-// A failed pair does not stop the others. Returns 1 when every pair was encoded, 0 when any
-// failed (its text is printed by EncodeConfigFile).
-int EncodeConfigFiles();
+struct ConfigFilePair {
+  const char* source;
+  const char* destination;
+};
 
-// Encodes one pair. The source is opened read-only, so it is never changed; only once it is open
-// is the destination created, or emptied and replaced whole. Returns 1 on success. Returns 0 and
-// prints a console text naming the path:
-// - the source cannot be opened: the destination is left untouched ("...无法打开,已跳过编码");
-// - the destination cannot be created, a write to it or its close fails, or reading the source
-//   fails partway so the copy is incomplete ("写入...失败").
+// The encoded copy of a configuration file whose bytes are `source`.
+std::string EncodeConfigText(std::string_view source);
+
+// Encodes one pair. The source is opened read-only, so it is never changed; the destination is
+// replaced whole and atomically. Returns 1 on success. Returns 0 and prints a console text
+// naming the path, leaving the destination as it was:
+// - the source cannot be opened ("...无法打开,已跳过编码");
+// - reading the source fails partway, or the destination cannot be written ("写入...失败").
 int EncodeConfigFile(const std::string& sourcePath, const std::string& destinationPath);
+
+// Encodes each pair of `pairs`, in order, in `folder` (ending in the path separator). A failed
+// pair does not stop the others. Returns 1 when every pair was encoded, 0 when any failed.
+int EncodeConfigFiles(const std::string& folder, std::span<const ConfigFilePair> pairs);

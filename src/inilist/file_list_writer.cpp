@@ -2,9 +2,7 @@
 
 #include <cstdio>
 
-#include "app/console_texts.h"
-#include "app/module_directory.h"
-#include "platform/platform.h"
+#include "platform/console_texts.h"
 
 namespace {
 
@@ -16,17 +14,18 @@ std::optional<platform::FileId> IdOf(const std::string& path) {
 
 }  // namespace
 
-int CFileListWriter::InitPaths() {
+int CFileListWriter::InitPaths(const std::string& folder) {
   std::fputs(texts::kInitializing, stdout);
-  // Both paths come from the same multibyte-aware folder as every other path of the run.
-  std::string folder = ModuleDirectory();
   if (folder.empty()) return 0;
-  m_UpdateIni.m_FilePath = folder + "update_file.ini";
-  m_ClientIni.m_FilePath = folder + "client.ini";
+  m_UpdateIni.m_FilePath = folder + kUpdateIniName;
+  m_ClientIni.m_FilePath = folder + kClientIniName;
   return 1;
 }
 
-int CFileListWriter::ListsChanged() {
+int CFileListWriter::AddFile(const std::string& name, const std::string& digestHex,
+                             const std::string& serverUrl) {
+  m_ClientList.emplace(name, digestHex);
+  m_UpdateList.emplace(name + "|" + digestHex, serverUrl + "/client/" + name);
   m_ListsChanged = true;
   return m_WriteAfterEveryFile ? WriteChangedLists() : 1;
 }

@@ -7,20 +7,32 @@
 #include "inilist/xini_file.h"
 #include "platform/platform.h"
 
-// The run's owner of the two INI targets and the two lists written into them.
+// The names of the two list files in a release folder.
+inline constexpr char kUpdateIniName[] = "update_file.ini";
+inline constexpr char kClientIniName[] = "client.ini";
+
+// The run's owner of the two INI targets and the two lists written into them: update_file.ini
+// lists "name|digest" -> "url/client/name", client.ini lists "name" -> "digest".
 //
 // The lists may be written after every file or only when needed: before the scan reads one of
 // the INI files itself and when the scan ends. Both give the same files on disk, because nothing
 // but the run's own digest of an INI file can see them in between.
 class CFileListWriter {
  public:
-  // Prints the opening text and derives the paths of update_file.ini and client.ini from the
-  // executable's folder. Returns 0 when that folder cannot be had; the paths stay empty then.
-  int InitPaths();
+  explicit CFileListWriter(bool writeAfterEveryFile = false)
+      : m_WriteAfterEveryFile(writeAfterEveryFile) {}
 
-  // Records that the lists changed; writes them at once when m_WriteAfterEveryFile is set.
-  // Returns 0 when a write failed.
-  int ListsChanged();
+  // Prints the opening text and derives the paths of both INI files from `folder`, the
+  // executable's folder ending in the path separator. Returns 0, with the paths left empty, when
+  // `folder` is empty.
+  int InitPaths(const std::string& folder);
+
+  const std::string& ClientIniPath() const { return m_ClientIni.m_FilePath; }
+
+  // Adds one file to both lists: `name` -> `digestHex` to the client list, `name|digestHex` ->
+  // `serverUrl/client/name` to the update list; a name already listed keeps its entries. Writes
+  // the lists at once when they are written after every file. Returns 0 when a write failed.
+  int AddFile(const std::string& name, const std::string& digestHex, const std::string& serverUrl);
 
   // True when writing the lists may change what reading `path` gives: it names one of the two
   // INI files, or shows no file that could be told apart from them (a link to an INI file not
@@ -36,16 +48,15 @@ class CFileListWriter {
   // a file cannot be written. Returns 0 when a write failed.
   int WriteChangedLists();
 
+ private:
+  int WriteOneList(CXIniFile& target, const OrderedList& list, bool& failureReported);
+
   CXIniFile m_UpdateIni;
   CXIniFile m_ClientIni;
   OrderedList m_UpdateList;
   OrderedList m_ClientList;
 
-  bool m_WriteAfterEveryFile = false;
-
- private:
-  int WriteOneList(CXIniFile& target, const OrderedList& list, bool& failureReported);
-
+  bool m_WriteAfterEveryFile;
   bool m_ListsChanged = false;
   // The identities of both INI files as the last write left them; taken again after a write.
   bool m_IniIdsCurrent = false;

@@ -9,8 +9,8 @@ namespace {
 constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 
 std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsProfileBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsProfileBlank(text.back())) text.remove_suffix(1);
+  while (!text.empty() && IsIniBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsIniBlank(text.back())) text.remove_suffix(1);
   return text;
 }
 
@@ -85,91 +85,53 @@ std::string_view ReadValue(std::string_view raw) {
   return raw;
 }
 
-}  // namespace
+// The lines of the first section named `section`: [begin, end), the lines after its header up
+// to the next header. Keys before the first header form the section with the empty name.
+struct SectionRange {
+  bool found = false;
+  size_t begin = 0;
+  size_t end = 0;
+};
 
-bool IsProfileBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r' || c == '\n' || c == '\x1A';
-}
-
-std::string GetProfileString(std::string_view content, std::string_view section,
-                             std::string_view key, std::string_view defaultValue) {
-  bool utf8 = content.starts_with(kUtf8ByteOrderMark);
-  if (utf8) content.remove_prefix(kUtf8ByteOrderMark.size());
+SectionRange FindSection(const std::vector<Line>& lines, std::string_view section) {
   section = Trim(section);
-  key = Trim(key);
-
-  // Keys before the first header belong to the nameless section.
-  bool inSection = section.empty();
-  for (const Line& line : SplitLines(content)) {
-    std::string_view name;
-    if (HeaderName(line.text, name)) {
-      // Only the first section of a name is searched.
-      if (inSection) break;
-      inSection = NamesMatch(name, section);
-      continue;
-    }
-    std::string_view lineKey;
-    size_t afterEquals = 0;
-    if (!inSection || !KeyOfLine(line.text, lineKey, afterEquals) || !NamesMatch(lineKey, key)) {
-      continue;
-    }
-    std::string_view value = ReadValue(line.text.substr(afterEquals));
-    return utf8 ? platform::Utf8ToAnsi(value) : std::string(value);
-  }
-  return std::string(defaultValue);
-}
-
-std::string ReadProfileString(const std::string& path, std::string_view section,
-                              std::string_view key, std::string_view defaultValue) {
-  std::string content;
-  if (platform::ReadWholeFile(path, content) != platform::ReadResult::kOk) {
-    return std::string(defaultValue);
-  }
-  return GetProfileString(content, section, key, defaultValue);
-}
-
-std::string ApplyProfileWrites(std::string_view content, std::string_view section,
-                               const KeyValueWrites& writes) {
-  bool utf8 = content.starts_with(kUtf8ByteOrderMark);
-  std::string_view body = content.substr(utf8 ? kUtf8ByteOrderMark.size() : 0);
-  auto fileText = [utf8](std::string_view ansi) {
-    return utf8 ? platform::AnsiToUtf8(ansi) : std::string(ansi);
-  };
-  std::vector<Line> lines = SplitLines(body);
-  section = Trim(section);
-
-  // Locate the first section of the name; it runs to the next header.
-  size_t sectionBegin = lines.size();  // index of the first line inside the section
-  size_t sectionEnd = lines.size();
-  bool found = section.empty();
-  if (found) sectionBegin = 0;
+  SectionRange range{section.empty(), 0, lines.size()};
   for (size_t i = 0; i < lines.size(); ++i) {
     std::string_view name;
     if (!HeaderName(lines[i].text, name)) continue;
-    if (found) {
-      sectionEnd = i;
+    if (range.found) {
+      range.end = i;
       break;
     }
     if (NamesMatch(name, section)) {
-      found = true;
-      sectionBegin = i + 1;
+      range.found = true;
+      range.begin = i + 1;
     }
   }
+  return range;
+}
 
-  // Replaced texts of existing lines, by line index, and the first line of each key.
+// What a sequence of writes does to the lines of a file: new texts of existing lines, by line
+// index, and the new "key=value" lines, which go in before line `insertAt`.
+struct WritePlan {
   std::unordered_map<size_t, std::string> replaced;
-  std::unordered_map<std::string, size_t> keyLines;
-  size_t insertAfter = sectionBegin;  // new keys follow the section's last non-blank line
-  if (found) {
-    for (size_t i = sectionBegin; i < sectionEnd; ++i) {
-      if (!Trim(lines[i].text).empty()) insertAfter = i + 1;
-      std::string_view key;
-      size_t afterEquals = 0;
-      if (KeyOfLine(lines[i].text, key, afterEquals)) keyLines.try_emplace(LowerAscii(key), i);
-    }
-  }
+  std::vector<std::string> added;
+  size_t insertAt = 0;
+};
 
-  std::vector<std::string> added;  // new "key=value" lines, in the order of the writes
+template <typename ToFileText>
+WritePlan PlanWrites(const std::vector<Line>& lines, const SectionRange& range,
+                     const KeyValueWrites& writes, ToFileText fileText) {
+  WritePlan plan;
+  // New keys follow the section's last non-blank line; a new section goes at the end.
+  plan.insertAt = range.found ? range.begin : lines.size();
+  std::unordered_map<std::string, size_t> keyLines;  // the first line of each key
+  for (size_t i = range.begin; range.found && i < range.end; ++i) {
+    if (!Trim(lines[i].text).empty()) plan.insertAt = i + 1;
+    std::string_view key;
+    size_t afterEquals = 0;
+    if (KeyOfLine(lines[i].text, key, afterEquals)) keyLines.try_emplace(LowerAscii(key), i);
+  }
   std::unordered_map<std::string, size_t> addedKeys;
   for (const auto& [key, value] : writes) {
     std::string lowerKey = LowerAscii(Trim(key));
@@ -177,38 +139,74 @@ std::string ApplyProfileWrites(std::string_view content, std::string_view sectio
       // The text up to the value (key spelling, blanks around '=') is kept.
       std::string_view text = lines[existing->second].text;
       size_t valueStart = text.find('=') + 1;
-      while (valueStart < text.size() && IsProfileBlank(text[valueStart])) ++valueStart;
-      replaced[existing->second] = std::string(text.substr(0, valueStart)) + fileText(value);
+      while (valueStart < text.size() && IsIniBlank(text[valueStart])) ++valueStart;
+      plan.replaced[existing->second] = std::string(text.substr(0, valueStart)) + fileText(value);
     } else if (auto again = addedKeys.find(lowerKey); again != addedKeys.end()) {
-      added[again->second] = fileText(key) + "=" + fileText(value);
+      plan.added[again->second] = fileText(key) + "=" + fileText(value);
     } else {
-      addedKeys.emplace(lowerKey, added.size());
-      added.push_back(fileText(key) + "=" + fileText(value));
+      addedKeys.emplace(lowerKey, plan.added.size());
+      plan.added.push_back(fileText(key) + "=" + fileText(value));
     }
   }
+  return plan;
+}
+
+}  // namespace
+
+bool IsIniBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r' || c == '\n' || c == '\x1A';
+}
+
+std::string ReadIniValue(std::string_view content, std::string_view section, std::string_view key,
+                         std::string_view defaultValue) {
+  bool utf8 = content.starts_with(kUtf8ByteOrderMark);
+  if (utf8) content.remove_prefix(kUtf8ByteOrderMark.size());
+  std::vector<Line> lines = SplitLines(content);
+  SectionRange range = FindSection(lines, section);
+  key = Trim(key);
+  for (size_t i = range.begin; range.found && i < range.end; ++i) {
+    std::string_view lineKey;
+    size_t afterEquals = 0;
+    if (!KeyOfLine(lines[i].text, lineKey, afterEquals) || !NamesMatch(lineKey, key)) continue;
+    std::string_view value = ReadValue(lines[i].text.substr(afterEquals));
+    return utf8 ? platform::Utf8ToAnsi(value) : std::string(value);
+  }
+  return std::string(defaultValue);
+}
+
+std::string ReadIniFileValue(const std::string& path, std::string_view section,
+                             std::string_view key, std::string_view defaultValue) {
+  std::string content;
+  if (platform::ReadWholeFile(path, content) != platform::ReadResult::kOk) {
+    return std::string(defaultValue);
+  }
+  return ReadIniValue(content, section, key, defaultValue);
+}
+
+std::string ApplyIniWrites(std::string_view content, std::string_view section,
+                           const KeyValueWrites& writes) {
+  bool utf8 = content.starts_with(kUtf8ByteOrderMark);
+  auto fileText = [utf8](std::string_view ansi) {
+    return utf8 ? platform::AnsiToUtf8(ansi) : std::string(ansi);
+  };
+  std::vector<Line> lines = SplitLines(content.substr(utf8 ? kUtf8ByteOrderMark.size() : 0));
+  SectionRange range = FindSection(lines, section);
+  WritePlan plan = PlanWrites(lines, range, writes, fileText);
 
   std::string result;
   result.reserve(content.size() + writes.size() * 48 + 16);
   if (utf8) result += kUtf8ByteOrderMark;
-  // New lines go in before line `position`; the line before them needs a line end of its own.
-  auto appendAdded = [&](size_t position) {
-    if (position > 0 && lines[position - 1].end.empty()) result += "\r\n";
-    if (!found) {
-      result += '[';
-      result += fileText(section);
-      result += "]\r\n";
+  for (size_t i = 0; i <= lines.size(); ++i) {
+    if (i == plan.insertAt && !plan.added.empty()) {
+      // The line before the new ones needs a line end of its own.
+      if (i > 0 && lines[i - 1].end.empty()) result += "\r\n";
+      if (!range.found) result.append("[").append(fileText(Trim(section))).append("]\r\n");
+      for (const std::string& line : plan.added) result.append(line).append("\r\n");
     }
-    for (const std::string& line : added) {
-      result += line;
-      result += "\r\n";
-    }
-  };
-  for (size_t i = 0; i < lines.size(); ++i) {
-    if (i == insertAfter && found && !added.empty()) appendAdded(i);
-    auto change = replaced.find(i);
-    result += change != replaced.end() ? std::string_view(change->second) : lines[i].text;
+    if (i == lines.size()) break;
+    auto change = plan.replaced.find(i);
+    result += change != plan.replaced.end() ? std::string_view(change->second) : lines[i].text;
     result += lines[i].end;
   }
-  if (!added.empty() && (!found || insertAfter == lines.size())) appendAdded(lines.size());
   return result;
 }

@@ -16,16 +16,16 @@
 // NUL, and only the first section of a name and its first matching key count. CR LF, LF and CR
 // line ends all count. A UTF-8 byte-order mark is skipped and the value converted to the ANSI
 // code page. Returns `defaultValue` when the section or key is absent.
-std::string GetProfileString(std::string_view content, std::string_view section,
-                             std::string_view key, std::string_view defaultValue);
+std::string ReadIniValue(std::string_view content, std::string_view section, std::string_view key,
+                         std::string_view defaultValue);
 
 // The same for the file at `path`; `defaultValue` also when the file is missing or unreadable.
-std::string ReadProfileString(const std::string& path, std::string_view section,
-                              std::string_view key, std::string_view defaultValue);
+std::string ReadIniFileValue(const std::string& path, std::string_view section,
+                             std::string_view key, std::string_view defaultValue);
 
 // True for the characters the profile read trims around names and values: blanks, CR, LF and
 // Ctrl+Z.
-bool IsProfileBlank(char c);
+bool IsIniBlank(char c);
 
 using KeyValueWrites = std::vector<std::pair<std::string, std::string>>;
 
@@ -35,5 +35,5 @@ using KeyValueWrites = std::vector<std::pair<std::string, std::string>>;
 // last non-blank line; a missing section is added at the end. Lines that are not changed keep
 // every byte, their line ends included. Added lines end in CR LF. A file with a UTF-8 byte-order
 // mark gets its new text in UTF-8.
-std::string ApplyProfileWrites(std::string_view content, std::string_view section,
-                               const KeyValueWrites& writes);
+std::string ApplyIniWrites(std::string_view content, std::string_view section,
+                           const KeyValueWrites& writes);

@@ -12,8 +12,8 @@ constexpr std::string_view kListSection = "file";
 int WriteKeys(const std::string& path, const KeyValueWrites& writes) {
   std::string content;
   platform::ReadResult read = platform::ReadWholeFile(path, content);
-  if (read == platform::ReadResult::kFailed) return 0;
-  std::string updated = ApplyProfileWrites(content, kListSection, writes);
+  if (read != platform::ReadResult::kOk && read != platform::ReadResult::kMissing) return 0;
+  std::string updated = ApplyIniWrites(content, kListSection, writes);
   // A write that changes nothing leaves the file untouched, as the profile write does.
   if (read == platform::ReadResult::kOk && updated == content) return 1;
   return platform::ReplaceFileAtomically(path, updated) ? 1 : 0;

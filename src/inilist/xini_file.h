@@ -18,9 +18,6 @@ using OrderedList = std::map<std::string, std::string, MultibyteLess>;
 // One INI file of the run, written into its section "file".
 class CXIniFile {
  public:
-  CXIniFile() = default;
-  virtual ~CXIniFile() = default;
-
   // Writes the decimal text of `value` under `key` in section "file". Returns 1, or 0 when the
   // file could not be written (it is then left as it was).
   int WriteInteger(std::string_view key, int value);

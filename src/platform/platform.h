@@ -9,12 +9,13 @@
 // Threads: every function here may run on several threads at once. The layer keeps no mutable
 // state that threads share: a converter with conversion state (iconv) belongs to one thread,
 // and the only other process-wide objects are set up once and then only read. A stream it
-// returns (std::FILE*, TextFile*) belongs to one thread at a time. Paths are absolute or relative
-// to the current folder, which the tool never changes.
+// returns belongs to one thread at a time. Paths are absolute or relative to the current folder,
+// which the tool never changes.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,9 +46,6 @@ size_t FindLastSeparator(std::string_view path);
 // byte for a double-byte character, the byte's unsigned value otherwise); a proper prefix sorts
 // first. Returns -1, 0 or 1.
 int CompareMultibyte(std::string_view a, std::string_view b);
-
-// Equality as the skip rules test it: case-sensitive; never true for texts of different bytes.
-bool NamesEqual(std::string_view a, std::string_view b);
 
 // Conversions between the ANSI code page and UTF-8, for INI files that carry a UTF-8 byte-order
 // mark. Characters without an exact form in the target become '?'.
@@ -93,48 +91,33 @@ struct FileStamp {
 };
 FileStamp GetFileStamp(const std::string& path);
 
-// Opens a file for reading its bytes as stored. The stream reads through the caller's `buffer`
-// of `size` bytes, which must outlive it. Returns nullptr when it cannot be opened, and for a
-// folder.
-std::FILE* OpenForBinaryRead(const std::string& path, char* buffer, size_t size);
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
-enum class ReadResult { kOk, kMissing, kFailed };
+// Opens a regular file for reading its bytes as stored. The stream reads through the caller's
+// `buffer` of `size` bytes, which must outlive it. Empty when it cannot be opened, and for a
+// folder, a pipe or a device.
+UniqueFile OpenForBinaryRead(const std::string& path, char* buffer, size_t size);
 
-// Reads a whole file into `content` (cleared first). kMissing when the file does not exist.
+enum class ReadResult {
+  kOk,
+  kMissing,     // no file of that name
+  kUnopenable,  // there is one, but it cannot be opened for reading (or is no regular file)
+  kFailed,      // a read failed partway
+};
+
+// Reads a whole regular file into `content`, which is left empty unless the result is kOk. The
+// file is opened for reading only.
 ReadResult ReadWholeFile(const std::string& path, std::string& content);
 
 // Replaces the file at `path` with `content` atomically: the content goes to a temporary file in
 // the same folder whose name begins with a dot, is flushed to disk and renamed over the old
-// file, which keeps its permission bits. A file without any write permission bit counts as
-// read-only and is refused, as Windows refuses it, whoever runs the tool. A crash leaves the old
-// or the new file, never a torn one. Returns false, leaving the old file as it was, on failure.
+// file, which keeps its permission bits. A link is followed, so the file it leads to is replaced.
+// A file without any write permission bit counts as read-only and is refused, as Windows refuses
+// it, whoever runs the tool; so is anything but a regular file. A crash leaves the old or the new
+// file, never a torn one. Returns false, leaving the old file as it was, on failure.
 bool ReplaceFileAtomically(const std::string& path, std::string_view content);
-
-// ---- Text-mode streams --------------------------------------------------------------------
-// The stream rules of the Windows C runtime's text mode, which the encoded configuration files
-// depend on. Reading turns CR LF into LF, takes the first 0x1A as the end of the file and
-// delivers every other byte, a lone CR included, unchanged. Writing turns every LF into CR LF.
-
-struct TextFile;  // an open text-mode stream
-
-// Opens an existing file read-only in text mode; nullptr when it cannot be opened.
-TextFile* OpenTextForReading(const std::string& path);
-
-// Creates the file, or empties an existing one, for writing in text mode; nullptr on failure.
-TextFile* CreateTextForWriting(const std::string& path);
-
-// fgets: reads bytes into `buffer` until an LF has been read (and kept), capacity - 1 bytes have
-// been read or the end of the file is met, then appends a NUL. Returns false, with `buffer` as
-// it was, when no byte could be read.
-bool ReadTextLine(TextFile* file, char* buffer, int capacity);
-
-// feof: true once a read met the end of the file (a 0x1A counts as the end).
-bool TextAtEnd(TextFile* file);
-
-// fprintf(file, "%s\n", text). Returns false when the write failed.
-bool WriteTextLine(TextFile* file, const char* text);
-
-// Closes the stream. Returns false when a read or write on it failed or the close failed.
-bool CloseText(TextFile* file);
 
 }  // namespace platform

@@ -14,8 +14,9 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <utility>
 
-#include "platform/platform.h"
+#include "platform/portable.h"
 
 namespace platform {
 
@@ -55,8 +56,8 @@ class Converter {
       // EILSEQ or EINVAL: one unconvertible character (or an invalid byte) becomes '?'.
       exact = false;
       out.push_back('?');
-      size_t skip =
-          fromUtf8 ? Utf8SequenceLength(source, sourceLeft) : AnsiCharLength(source, sourceLeft);
+      size_t skip = fromUtf8 ? Utf8SequenceLength(std::string_view(source, sourceLeft))
+                             : AnsiCharLength(source, sourceLeft);
       source += skip;
       sourceLeft -= skip;
       iconv(m_Handle, nullptr, nullptr, nullptr, nullptr);
@@ -65,18 +66,6 @@ class Converter {
   }
 
  private:
-  // Length of the valid UTF-8 sequence at `s`, or 1 for an invalid byte (each invalid byte is
-  // shown as its own '?', as the Windows listing shows it).
-  static size_t Utf8SequenceLength(const char* s, size_t left) {
-    auto lead = static_cast<unsigned char>(s[0]);
-    size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
-    if (length == 0 || length > left) return 1;
-    for (size_t i = 1; i < length; ++i) {
-      if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) return 1;
-    }
-    return length;
-  }
-
   static size_t AnsiCharLength(const char* s, size_t left) {
     return left >= 2 && IsLeadByte(static_cast<unsigned char>(s[0])) ? 2 : 1;
   }
@@ -124,44 +113,6 @@ std::string AnsiToNative(const std::string& ansi) {
 
 // ---- NTFS listing order
 
-// UTF-16 code units of a file name. Each byte that is not valid UTF-8 becomes U+FFFD, as the
-// Windows listing shows it.
-std::u16string NameToUtf16(std::string_view name) {
-  std::u16string units;
-  size_t i = 0;
-  while (i < name.size()) {
-    auto lead = static_cast<unsigned char>(name[i]);
-    size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
-    bool valid = length != 0 && i + length <= name.size();
-    char32_t code = length == 1 ? lead : lead & (0x3F >> (length - 1));
-    for (size_t k = 1; valid && k < length; ++k) {
-      auto next = static_cast<unsigned char>(name[i + k]);
-      valid = (next & 0xC0) == 0x80;
-      code = (code << 6) | (next & 0x3F);
-    }
-    if (valid && length > 1) {
-      valid = code >= (length == 2   ? 0x80u
-                       : length == 3 ? 0x800u
-                                     : 0x10000u) &&
-              code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
-    }
-    if (!valid) {
-      units.push_back(u'\uFFFD');
-      ++i;
-      continue;
-    }
-    if (code >= 0x10000) {
-      code -= 0x10000;
-      units.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-      units.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
-    } else {
-      units.push_back(static_cast<char16_t>(code));
-    }
-    i += length;
-  }
-  return units;
-}
-
 locale_t UnicodeLocale() {
   static locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
   return locale;
@@ -183,18 +134,26 @@ std::u16string UpperCased(std::u16string units) {
   return units;
 }
 
-struct ListedName {
-  std::u16string upper;
-  std::u16string units;
-  std::string native;
-  unsigned char type;  // d_type of the listing: DT_REG, DT_DIR, DT_LNK, or DT_UNKNOWN
-};
+// A file descriptor that closes itself.
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd = -1) : m_Fd(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : m_Fd(other.release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    UniqueFd old(std::exchange(m_Fd, other.release()));
+    return *this;
+  }
+  ~UniqueFd() {
+    if (m_Fd >= 0) ::close(m_Fd);
+  }
+  int get() const { return m_Fd; }
+  int release() { return std::exchange(m_Fd, -1); }
+  // Closes now; false when the close failed.
+  bool Close() { return ::close(release()) == 0; }
 
-bool NtfsOrder(const ListedName& a, const ListedName& b) {
-  if (a.upper != b.upper) return a.upper < b.upper;
-  if (a.units != b.units) return a.units < b.units;
-  return a.native < b.native;
-}
+ private:
+  int m_Fd;
+};
 
 bool StatNative(const std::string& native, struct stat& info) {
   return ::stat(native.empty() ? "." : native.c_str(), &info) == 0;
@@ -219,14 +178,13 @@ bool WriteAll(int fd, std::string_view content) {
 // pipes and devices are refused: opening a pipe for reading would wait for a writer forever.
 // O_NONBLOCK, which keeps the open of a pipe from waiting, changes nothing for a regular file,
 // so it stays set.
-int OpenRegularForReading(const std::string& path) {
-  int fd = ::open(AnsiToNative(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return -1;
+UniqueFd OpenRegularForReading(const std::string& path) {
+  UniqueFd fd(::open(AnsiToNative(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (fd.get() < 0) return fd;
   struct stat info;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
+  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
     errno = EISDIR;
-    return -1;
+    return UniqueFd();
   }
   return fd;
 }
@@ -263,8 +221,6 @@ bool GetExecutablePath(std::string& path) {
 
 bool IsLeadByte(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
 
-bool NamesEqual(std::string_view a, std::string_view b) { return a == b; }
-
 std::string AnsiToUtf8(std::string_view ansi) {
   std::string utf8;
   ToUtf8Converter().Convert(ansi, utf8, false);
@@ -282,23 +238,19 @@ std::string Utf8ToAnsi(std::string_view utf8) {
 bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries) {
   entries.clear();
   std::string nativeDirectory = AnsiToNative(directory);
-  DIR* folder = ::opendir(nativeDirectory.empty() ? "." : nativeDirectory.c_str());
-  if (folder == nullptr) return false;
+  std::unique_ptr<DIR, int (*)(DIR*)> folder(
+      ::opendir(nativeDirectory.empty() ? "." : nativeDirectory.c_str()), &::closedir);
+  if (!folder) return false;
 
   std::vector<ListedName> names;
-  while (const dirent* entry = ::readdir(folder)) {
+  while (const dirent* entry = ::readdir(folder.get())) {
     std::string_view name = entry->d_name;
     if (name == "." || name == "..") continue;
-    std::u16string units = NameToUtf16(name);
+    std::u16string units = Utf8ToUtf16Lossy(name);
     names.push_back({UpperCased(units), units, std::string(name), entry->d_type});
   }
-  int folderFd = ::dirfd(folder);
-  std::sort(names.begin(), names.end(), NtfsOrder);
-
-  entries.reserve(names.size() + 2);
-  entries.push_back({".", true, true});
-  entries.push_back({"..", true, true});
-  for (const ListedName& listed : names) {
+  int folderFd = ::dirfd(folder.get());
+  entries = OrderedListing(names, [folderFd](const ListedName& listed) {
     DirEntry entry;
     entry.nameExact = NativeToAnsi(listed.native, entry.name);
     // A link counts as what it leads to; a dangling one is no folder. Only links and entries
@@ -308,9 +260,8 @@ bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries)
         listed.type == DT_DIR ||
         ((listed.type == DT_LNK || listed.type == DT_UNKNOWN) &&
          ::fstatat(folderFd, listed.native.c_str(), &info, 0) == 0 && S_ISDIR(info.st_mode));
-    entries.push_back(std::move(entry));
-  }
-  ::closedir(folder);
+    return entry;
+  });
   return true;
 }
 
@@ -335,41 +286,35 @@ FileStamp GetFileStamp(const std::string& path) {
   return stamp;
 }
 
-std::FILE* OpenForBinaryRead(const std::string& path, char* buffer, size_t size) {
-  int fd = OpenRegularForReading(path);
-  if (fd < 0) return nullptr;
-  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  std::FILE* file = ::fdopen(fd, "rb");
-  if (file == nullptr) {
-    ::close(fd);
-    return nullptr;
-  }
+UniqueFile OpenForBinaryRead(const std::string& path, char* buffer, size_t size) {
+  UniqueFd fd = OpenRegularForReading(path);
+  if (fd.get() < 0) return nullptr;
+  ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  UniqueFile file(::fdopen(fd.get(), "rb"));
+  if (!file) return nullptr;
+  fd.release();
   // glibc ignores the size when it is to allocate the buffer itself.
-  std::setvbuf(file, buffer, _IOFBF, size);
+  std::setvbuf(file.get(), buffer, _IOFBF, size);
   return file;
 }
 
 ReadResult ReadWholeFile(const std::string& path, std::string& content) {
   content.clear();
-  int fd = OpenRegularForReading(path);
-  if (fd < 0) return errno == ENOENT ? ReadResult::kMissing : ReadResult::kFailed;
+  UniqueFd fd = OpenRegularForReading(path);
+  if (fd.get() < 0) return errno == ENOENT ? ReadResult::kMissing : ReadResult::kUnopenable;
   struct stat info;
-  ::fstat(fd, &info);
-  content.reserve(static_cast<size_t>(info.st_size));
+  if (::fstat(fd.get(), &info) == 0) content.reserve(static_cast<size_t>(info.st_size));
   char buffer[64 * 1024];
   for (;;) {
-    ssize_t got = ::read(fd, buffer, sizeof buffer);
+    ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
     if (got < 0) {
       if (errno == EINTR) continue;
-      ::close(fd);
       content.clear();
       return ReadResult::kFailed;
     }
-    if (got == 0) break;
+    if (got == 0) return ReadResult::kOk;
     content.append(buffer, static_cast<size_t>(got));
   }
-  ::close(fd);
-  return ReadResult::kOk;
 }
 
 bool ReplaceFileAtomically(const std::string& path, std::string_view content) {
@@ -393,138 +338,33 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view content) {
   // umask to a new file by itself: umask() cannot be read without setting it, which would race
   // with files created on other threads.
   std::string temporary;
-  int fd = -1;
+  UniqueFd fd;
   static std::atomic<unsigned> attempts{0};
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+  for (int attempt = 0; attempt < 100 && fd.get() < 0; ++attempt) {
     temporary = folder + "." + name + "." + std::to_string(::getpid()) + "-" +
                 std::to_string(attempts++) + ".tmp";
-    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return false;
+    fd = UniqueFd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (fd.get() < 0 && errno != EEXIST) return false;
   }
-  if (fd < 0) return false;
+  if (fd.get() < 0) return false;
 
-  bool ok = WriteAll(fd, content) &&
-            (!exists || ::fchmod(fd, old.st_mode & 07777) == 0) && ::fsync(fd) == 0;
+  bool ok = WriteAll(fd.get(), content) &&
+            (!exists || ::fchmod(fd.get(), old.st_mode & 07777) == 0) && ::fsync(fd.get()) == 0;
   if (ok && exists && ::geteuid() == 0) {
     // Best effort: root keeps the old owner rather than taking the file over.
-    [[maybe_unused]] int ignored = ::fchown(fd, old.st_uid, old.st_gid);
+    [[maybe_unused]] int ignored = ::fchown(fd.get(), old.st_uid, old.st_gid);
   }
-  ok = (::close(fd) == 0) && ok;
+  ok = fd.Close() && ok;
   if (ok) ok = ::rename(temporary.c_str(), target.c_str()) == 0;
   if (!ok) {
     ::unlink(temporary.c_str());
     return false;
   }
   // Make the rename itself durable.
-  int folderFd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folderFd >= 0) {
-    ::fsync(folderFd);
-    ::close(folderFd);
-  }
+  UniqueFd folderFd(
+      ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folderFd.get() >= 0) ::fsync(folderFd.get());
   return true;
-}
-
-// ---- Text-mode streams
-
-struct TextFile {
-  std::FILE* stream = nullptr;
-  bool atEnd = false;
-  bool failed = false;
-};
-
-namespace {
-
-TextFile* WrapStream(int fd, const char* mode) {
-  std::FILE* stream = ::fdopen(fd, mode);
-  if (stream == nullptr) {
-    ::close(fd);
-    return nullptr;
-  }
-  return new TextFile{stream};
-}
-
-// The next byte as text mode delivers it, or EOF at the end of the file or on a read error.
-int ReadTextByte(TextFile* file) {
-  if (file->atEnd) return EOF;
-  int byte = std::getc(file->stream);
-  if (byte == '\r') {
-    int following = std::getc(file->stream);
-    if (following == '\n') return '\n';
-    if (following != EOF) std::ungetc(following, file->stream);
-    if (std::ferror(file->stream)) file->failed = true;
-    return '\r';
-  }
-  if (byte == EOF || byte == 0x1A) {
-    // Ctrl+Z ends a text-mode file: nothing after it is read.
-    if (std::ferror(file->stream)) file->failed = true;
-    file->atEnd = true;
-    return EOF;
-  }
-  return byte;
-}
-
-}  // namespace
-
-TextFile* OpenTextForReading(const std::string& path) {
-  int fd = OpenRegularForReading(path);
-  return fd < 0 ? nullptr : WrapStream(fd, "rb");
-}
-
-TextFile* CreateTextForWriting(const std::string& path) {
-  std::string native = AnsiToNative(path);
-  struct stat info;
-  if (::stat(native.c_str(), &info) == 0 && IsReadOnly(info)) return nullptr;
-  // Only a regular file is written: opening a pipe without a reader would wait forever, and
-  // O_NONBLOCK, which keeps it from waiting, changes nothing for a regular file.
-  int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
-  if (fd < 0) return nullptr;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    return nullptr;
-  }
-  return WrapStream(fd, "wb");
-}
-
-bool ReadTextLine(TextFile* file, char* buffer, int capacity) {
-  if (capacity <= 1) return false;
-  int count = 0;
-  // Bytes are gathered apart and copied at the end, so a read that delivers nothing leaves the
-  // caller's buffer as it was.
-  std::string line;
-  while (count < capacity - 1) {
-    int byte = ReadTextByte(file);
-    if (byte == EOF) break;
-    line.push_back(static_cast<char>(byte));
-    ++count;
-    if (byte == '\n') break;
-  }
-  if (line.empty()) return false;
-  std::memcpy(buffer, line.data(), line.size());
-  buffer[line.size()] = '\0';
-  return true;
-}
-
-bool TextAtEnd(TextFile* file) { return file->atEnd; }
-
-bool WriteTextLine(TextFile* file, const char* text) {
-  std::string bytes;
-  for (const char* at = text; *at != '\0'; ++at) {
-    if (*at == '\n') bytes.push_back('\r');
-    bytes.push_back(*at);
-  }
-  bytes += "\r\n";
-  if (std::fwrite(bytes.data(), 1, bytes.size(), file->stream) != bytes.size()) {
-    file->failed = true;
-    return false;
-  }
-  return true;
-}
-
-bool CloseText(TextFile* file) {
-  bool ok = !file->failed && !std::ferror(file->stream);
-  ok = (std::fclose(file->stream) == 0) && ok;
-  delete file;
-  return ok;
 }
 
 }  // namespace platform

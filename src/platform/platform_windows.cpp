@@ -13,7 +13,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "platform/platform.h"
+#include "platform/portable.h"
 
 namespace platform {
 
@@ -95,41 +95,6 @@ std::string WideToUtf8(std::wstring_view wide) {
   return utf8;
 }
 
-// Length of the UTF-8 sequence that starts at `s` as the lead byte announces it, when `left`
-// bytes hold it and its continuation bytes are there; 1 otherwise, so that each stray byte
-// becomes a '?' of its own.
-size_t Utf8SequenceLength(const char* s, size_t left) {
-  auto lead = static_cast<unsigned char>(s[0]);
-  size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
-  if (length == 0 || length > left) return 1;
-  for (size_t i = 1; i < length; ++i) {
-    if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) return 1;
-  }
-  return length;
-}
-
-// The UTF-16 units of one well-formed UTF-8 sequence; false for a stray byte, an overlong form,
-// a surrogate or a code point beyond U+10FFFF.
-bool DecodeUtf8Sequence(const char* s, size_t length, wchar_t units[2], int& count) {
-  auto lead = static_cast<unsigned char>(s[0]);
-  if (length == 1 && lead >= 0x80) return false;
-  char32_t code = length == 1 ? lead : lead & (0x3F >> (length - 1));
-  for (size_t i = 1; i < length; ++i)
-    code = (code << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
-  char32_t smallest = length == 1 ? 0 : length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
-  if (code < smallest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
-  if (code >= 0x10000) {
-    code -= 0x10000;
-    units[0] = static_cast<wchar_t>(0xD800 + (code >> 10));
-    units[1] = static_cast<wchar_t>(0xDC00 + (code & 0x3FF));
-    count = 2;
-  } else {
-    units[0] = static_cast<wchar_t>(code);
-    count = 1;
-  }
-  return true;
-}
-
 bool HasPrivateUse(std::wstring_view wide) {
   return std::any_of(wide.begin(), wide.end(), IsPrivateUse);
 }
@@ -137,31 +102,33 @@ bool HasPrivateUse(std::wstring_view wide) {
 // ---- NTFS listing order
 
 // The simple upper-case mapping of NTFS, one UTF-16 unit at a time; surrogates stay as they are.
-std::wstring UpperCased(std::wstring_view name) {
-  std::wstring upper(name);
-  for (wchar_t& unit : upper) {
-    if (unit >= L'a' && unit <= L'z') {
-      unit = static_cast<wchar_t>(unit - L'a' + L'A');
+std::u16string UpperCased(std::u16string_view name) {
+  std::u16string upper(name);
+  for (char16_t& unit : upper) {
+    if (unit >= u'a' && unit <= u'z') {
+      unit = static_cast<char16_t>(unit - u'a' + u'A');
     } else if (unit >= 0x80 && !IsHighSurrogate(unit) && !IsLowSurrogate(unit)) {
-      wchar_t mapped = unit;
-      if (LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, &unit, 1, &mapped, 1, nullptr,
+      wchar_t in = static_cast<wchar_t>(unit);
+      wchar_t mapped = in;
+      if (LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, &in, 1, &mapped, 1, nullptr,
                         nullptr, 0) == 1) {
-        unit = mapped;
+        unit = static_cast<char16_t>(mapped);
       }
     }
   }
   return upper;
 }
 
-struct ListedName {
-  std::wstring upper;
-  std::wstring units;
-  bool isDirectory;
-};
+std::wstring ToWide(std::u16string_view units) { return std::wstring(units.begin(), units.end()); }
 
-bool NtfsOrder(const ListedName& a, const ListedName& b) {
-  if (a.upper != b.upper) return a.upper < b.upper;
-  return a.units < b.units;
+// A handle that closes itself.
+struct HandleCloser {
+  void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+
+UniqueHandle Owned(HANDLE handle) {
+  return UniqueHandle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
 }
 
 // ---- Paths for the services
@@ -195,12 +162,13 @@ bool SetAttributes(const std::string& path, DWORD attributes) {
               : SetFileAttributesW(LongPathForm(path).c_str(), attributes)) != FALSE;
 }
 
-HANDLE OpenHandle(const std::string& path, DWORD access, DWORD disposition, DWORD flags,
-                  DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE) {
-  return FitsAnsiServices(path)
-             ? CreateFileA(path.c_str(), access, share, nullptr, disposition, flags, nullptr)
-             : CreateFileW(LongPathForm(path).c_str(), access, share, nullptr, disposition, flags,
-                           nullptr);
+// Empty when the file cannot be opened; GetLastError() tells why.
+UniqueHandle OpenHandle(const std::string& path, DWORD access, DWORD disposition, DWORD flags,
+                        DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE) {
+  return Owned(FitsAnsiServices(path)
+                   ? CreateFileA(path.c_str(), access, share, nullptr, disposition, flags, nullptr)
+                   : CreateFileW(LongPathForm(path).c_str(), access, share, nullptr, disposition,
+                                 flags, nullptr));
 }
 
 bool MoveReplacing(const std::string& from, const std::string& to) {
@@ -219,7 +187,7 @@ void Delete(const std::string& path) {
   }
 }
 
-// fopen of the C runtime, whose streams keep its text-mode rules; `mode` is plain ASCII.
+// fopen of the C runtime; `mode` is plain ASCII.
 std::FILE* OpenStream(const std::string& path, const char* mode) {
   if (FitsAnsiServices(path)) return std::fopen(path.c_str(), mode);
   std::wstring wideMode(mode, mode + std::strlen(mode));
@@ -235,17 +203,16 @@ bool IsFolder(DWORD attributes) {
 // The path of the file that `path` finally names, links followed; `path` itself when it does
 // not exist or the final path has no exact ANSI form.
 std::string FinalPath(const std::string& path) {
-  HANDLE file = OpenHandle(path, 0, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
-  if (file == INVALID_HANDLE_VALUE) return path;
+  UniqueHandle file = OpenHandle(path, 0, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+  if (!file) return path;
   std::wstring wide(MAX_PATH, L'\0');
-  DWORD length = GetFinalPathNameByHandleW(file, wide.data(), static_cast<DWORD>(wide.size()),
+  DWORD length = GetFinalPathNameByHandleW(file.get(), wide.data(), static_cast<DWORD>(wide.size()),
                                            FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   if (length >= wide.size()) {
     wide.resize(length + 1);
-    length = GetFinalPathNameByHandleW(file, wide.data(), static_cast<DWORD>(wide.size()),
+    length = GetFinalPathNameByHandleW(file.get(), wide.data(), static_cast<DWORD>(wide.size()),
                                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   }
-  CloseHandle(file);
   if (length == 0 || length >= wide.size()) return path;
   wide.resize(length);
   // The service answers in the "\\?\" form: "\\?\C:\dir\x.ini" or "\\?\UNC\server\share\x.ini".
@@ -310,13 +277,6 @@ bool GetExecutablePath(std::string& path) {
 
 bool IsLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
 
-bool NamesEqual(std::string_view a, std::string_view b) {
-  // lstrcmpA is a linguistic comparison: it also equates some different byte strings (an
-  // invalid double-byte pair and '?', an iteration mark and the character it repeats), which
-  // would skip the wrong file. Only the same bytes name the same entry.
-  return a == b && lstrcmpA(std::string(a).c_str(), std::string(b).c_str()) == 0;
-}
-
 std::string AnsiToUtf8(std::string_view ansi) {
   std::wstring wide;
   if (DecodeStrictly(CP_ACP, ansi, wide) && !HasPrivateUse(wide)) return WideToUtf8(wide);
@@ -340,15 +300,17 @@ std::string Utf8ToAnsi(std::string_view utf8) {
   if (DecodeStrictly(CP_UTF8, utf8, wide) && WideToAnsi(wide, ansi)) return ansi;
   // Sequence by sequence: each one without an exact ANSI form becomes one '?'.
   ansi.clear();
-  for (size_t i = 0; i < utf8.size();) {
-    size_t length = Utf8SequenceLength(&utf8[i], utf8.size() - i);
-    wchar_t units[2];
-    int count = 0;
-    if (!DecodeUtf8Sequence(&utf8[i], length, units, count) ||
-        !AppendAnsiChar(units, count, ansi)) {
+  while (!utf8.empty()) {
+    size_t length = Utf8SequenceLength(utf8);
+    char32_t code = 0;
+    std::u16string units;
+    if (DecodeUtf8Sequence(utf8.substr(0, length), code)) AppendUtf16(code, units);
+    std::wstring wideUnits = ToWide(units);
+    if (units.empty() ||
+        !AppendAnsiChar(wideUnits.data(), static_cast<int>(wideUnits.size()), ansi)) {
       ansi.push_back('?');
     }
-    i += length;
+    utf8.remove_prefix(length);
   }
   return ansi;
 }
@@ -365,44 +327,41 @@ bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries)
     pattern = LongPathForm(directory) + L"*.*";
   }
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(pattern.c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return false;
+  std::unique_ptr<void, decltype(&FindClose)> search(FindFirstFileW(pattern.c_str(), &found),
+                                                     &FindClose);
+  if (search.get() == INVALID_HANDLE_VALUE) {
+    search.release();
+    return false;
+  }
 
   std::vector<ListedName> names;
   do {
-    std::wstring_view name = found.cFileName;
-    if (name == L"." || name == L"..") continue;
+    std::u16string units(found.cFileName, found.cFileName + std::wcslen(found.cFileName));
+    if (units == u"." || units == u"..") continue;
     // A link that leads to a folder carries the folder attribute too.
-    names.push_back({UpperCased(name), std::wstring(name),
-                     (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+    names.push_back({UpperCased(units), units, {}, found.dwFileAttributes});
+  } while (FindNextFileW(search.get(), &found));
   // Only FAT-like file systems give another order; NTFS gives this one already.
-  std::stable_sort(names.begin(), names.end(), NtfsOrder);
-
-  entries.reserve(names.size() + 2);
-  entries.push_back({".", true, true});
-  entries.push_back({"..", true, true});
-  for (const ListedName& listed : names) {
+  entries = OrderedListing(names, [](const ListedName& listed) {
     DirEntry entry;
-    entry.nameExact = WideToAnsi(listed.units, entry.name);
-    entry.isDirectory = listed.isDirectory;
-    entries.push_back(std::move(entry));
-  }
+    entry.nameExact = WideToAnsi(ToWide(listed.units), entry.name);
+    entry.isDirectory = (listed.type & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return entry;
+  });
   return true;
 }
 
 // ---- Files
 
 bool GetFileId(const std::string& path, FileId& id) {
-  HANDLE file = OpenHandle(path, FILE_READ_ATTRIBUTES, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  UniqueHandle file =
+      OpenHandle(path, FILE_READ_ATTRIBUTES, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
   BY_HANDLE_FILE_INFORMATION info;
   // Some network and FAT volumes give every file the index 0: no identity to be had there.
-  bool known = GetFileInformationByHandle(file, &info) != FALSE &&
-               (info.nFileIndexHigh != 0 || info.nFileIndexLow != 0);
-  CloseHandle(file);
-  if (!known) return false;
+  if (!file || !GetFileInformationByHandle(file.get(), &info) ||
+      (info.nFileIndexHigh == 0 && info.nFileIndexLow == 0)) {
+    return false;
+  }
   id.volume = info.dwVolumeSerialNumber;
   id.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   return true;
@@ -426,36 +385,33 @@ FileStamp GetFileStamp(const std::string& path) {
   return stamp;
 }
 
-std::FILE* OpenForBinaryRead(const std::string& path, char* buffer, size_t size) {
+UniqueFile OpenForBinaryRead(const std::string& path, char* buffer, size_t size) {
   if (IsFolder(Attributes(path))) return nullptr;
-  std::FILE* file = OpenStream(path, "rb");
-  if (file != nullptr) std::setvbuf(file, buffer, _IOFBF, size);
+  UniqueFile file(OpenStream(path, "rb"));
+  if (file) std::setvbuf(file.get(), buffer, _IOFBF, size);
   return file;
 }
 
 ReadResult ReadWholeFile(const std::string& path, std::string& content) {
   content.clear();
-  HANDLE file = OpenHandle(path, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
-  if (file == INVALID_HANDLE_VALUE) {
+  UniqueHandle file = OpenHandle(path, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+  if (!file) {
     DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ReadResult::kMissing
-                                                                          : ReadResult::kFailed;
+                                                                          : ReadResult::kUnopenable;
   }
   LARGE_INTEGER size;
-  if (GetFileSizeEx(file, &size)) content.reserve(static_cast<size_t>(size.QuadPart));
+  if (GetFileSizeEx(file.get(), &size)) content.reserve(static_cast<size_t>(size.QuadPart));
   char buffer[64 * 1024];
   for (;;) {
     DWORD got = 0;
-    if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
-      CloseHandle(file);
+    if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) {
       content.clear();
       return ReadResult::kFailed;
     }
-    if (got == 0) break;
+    if (got == 0) return ReadResult::kOk;
     content.append(buffer, got);
   }
-  CloseHandle(file);
-  return ReadResult::kOk;
 }
 
 bool ReplaceFileAtomically(const std::string& path, std::string_view content) {
@@ -474,68 +430,25 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view content) {
   // The leading dot keeps a leftover out of a later run's lists.
   std::string stem = folder + "." + name + "." + std::to_string(GetCurrentProcessId());
   std::string temporary;
-  HANDLE file = INVALID_HANDLE_VALUE;
-  for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
+  UniqueHandle file;
+  for (int attempt = 0; attempt < 100 && !file; ++attempt) {
     temporary = stem;
     if (attempt != 0) temporary.append("-").append(std::to_string(attempt));
     temporary += ".tmp";
     file = OpenHandle(temporary, GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, 0);
-    if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return false;
+    if (!file && GetLastError() != ERROR_FILE_EXISTS) return false;
   }
-  if (file == INVALID_HANDLE_VALUE) return false;
+  if (!file) return false;
 
-  bool ok = WriteAll(file, content) && FlushFileBuffers(file) != FALSE;
-  ok = CloseHandle(file) != FALSE && ok;
+  bool ok = WriteAll(file.get(), content) && FlushFileBuffers(file.get()) != FALSE;
+  ok = CloseHandle(file.release()) != FALSE && ok;
   constexpr DWORD kKeptAttributes =
       FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
   if (ok && exists && (old & kKeptAttributes) != 0) {
     ok = SetAttributes(temporary, old & (kKeptAttributes | FILE_ATTRIBUTE_ARCHIVE));
   }
-  if (ok) {
-    ok = MoveReplacing(temporary, target);
-  }
+  if (ok) ok = MoveReplacing(temporary, target);
   if (!ok) Delete(temporary);
-  return ok;
-}
-
-// ---- Text-mode streams
-
-// The C runtime's own text mode does the translation; "t" asks for it whatever _fmode says.
-struct TextFile {
-  std::FILE* stream;
-};
-
-TextFile* OpenTextForReading(const std::string& path) {
-  if (IsFolder(Attributes(path))) return nullptr;
-  std::FILE* stream = OpenStream(path, "rt");
-  return stream == nullptr ? nullptr : new TextFile{stream};
-}
-
-TextFile* CreateTextForWriting(const std::string& path) {
-  // Wine opens a read-only file for writing when it runs as root; Windows refuses it.
-  DWORD attributes = Attributes(path);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-    return nullptr;
-  }
-  std::FILE* stream = OpenStream(path, "wt");
-  return stream == nullptr ? nullptr : new TextFile{stream};
-}
-
-bool ReadTextLine(TextFile* file, char* buffer, int capacity) {
-  if (capacity <= 1) return false;
-  return std::fgets(buffer, capacity, file->stream) != nullptr;
-}
-
-bool TextAtEnd(TextFile* file) { return std::feof(file->stream) != 0; }
-
-bool WriteTextLine(TextFile* file, const char* text) {
-  return std::fprintf(file->stream, "%s\n", text) >= 0;
-}
-
-bool CloseText(TextFile* file) {
-  bool ok = std::ferror(file->stream) == 0;
-  ok = std::fclose(file->stream) == 0 && ok;
-  delete file;
   return ok;
 }
 

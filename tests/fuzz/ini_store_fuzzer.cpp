@@ -163,7 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     writes.emplace_back(std::move(key), std::move(value));
   }
 
-  const std::string result = ApplyProfileWrites(content, kSection, writes);
+  const std::string result = ApplyIniWrites(content, kSection, writes);
   g_Content = &content;
   g_Writes = &writes;
   g_Result = &result;
@@ -179,7 +179,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Every written key reads back with its last value.
   for (const auto& [key, value] : finalValues) {
     if (utf8 && platform::Utf8ToAnsi(platform::AnsiToUtf8(value)) != value) continue;
-    if (GetProfileString(result, kSection, key, kAbsent) != value) Fail("read back", key);
+    if (ReadIniValue(result, kSection, key, kAbsent) != value) Fail("read back", key);
   }
 
   // Walk the old lines and the new ones side by side. An old line stays as it was, or it is the

@@ -1,0 +1,43 @@
+#include "app/name_rules.h"
+
+#include <cctype>
+#include <string>
+
+#include "app/release_files.h"
+#include "inilist/ini_store.h"
+#include "platform/platform.h"
+
+bool IsSkippedName(std::string_view name) {
+  // Only the same bytes name the same entry: a linguistic comparison would also equate some
+  // different byte strings and skip the wrong file.
+  return (!name.empty() && name.front() == '.') || name == kUpdateIniName ||
+         name == kToolExecutableName || name == kUpdaterExecutableName;
+}
+
+bool IsListableName(std::string_view name) {
+  if (name.empty() || IsIniBlank(name.front()) || IsIniBlank(name.back())) return false;
+  // A value wrapped in matching quotes is read back without them.
+  if (name.size() >= 2 && (name.front() == '"' || name.front() == '\'') &&
+      name.back() == name.front()) {
+    return false;
+  }
+  // Windows drops a trailing dot, and refuses control characters and these (0x5C and 0x7C are
+  // also second bytes of double-byte characters, so the walk goes by characters).
+  if (name.back() == '.') return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    auto byte = static_cast<unsigned char>(name[i]);
+    if (platform::IsLeadByte(byte)) {
+      ++i;
+    } else if (byte < 0x20 ||
+               std::string_view("<>:\"/\\|?*").find(name[i]) != std::string_view::npos) {
+      return false;
+    }
+  }
+  // Device names, alone or before an extension, open a device on Windows, not a file.
+  std::string stem(name.substr(0, name.find('.')));
+  for (char& c : stem) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") return false;
+  bool numberedPort = stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) &&
+                      stem[3] >= '1' && stem[3] <= '9';
+  return !numberedPort;
+}

@@ -1,0 +1,106 @@
+// The parts of the platform layer that are the same on every system: the multibyte rules of the
+// ANSI code page, which rest only on IsLeadByte, UTF-8 decoding and the order of a listing.
+#include "platform/portable.h"
+
+#include <algorithm>
+
+namespace platform {
+
+size_t FindLastSeparator(std::string_view path) {
+  size_t found = std::string_view::npos;
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (IsLeadByte(static_cast<unsigned char>(path[i]))) {
+      ++i;
+    } else if (path[i] == kPathSeparator) {
+      found = i;
+    }
+  }
+  return found;
+}
+
+int CompareMultibyte(std::string_view a, std::string_view b) {
+  size_t i = 0;
+  size_t j = 0;
+  // A character's code: lead byte * 256 + second byte, or the byte's value. The codes are
+  // doubled so that a lead byte that ends the text (which the runtime pairs with the terminator)
+  // sorts just before the same lead byte paired with a NUL: the order stays consistent with
+  // byte equality for any bytes.
+  auto next = [](std::string_view s, size_t& at) {
+    unsigned code = static_cast<unsigned char>(s[at++]);
+    if (!IsLeadByte(static_cast<unsigned char>(code))) return code * 2 + 1;
+    code <<= 8;
+    if (at == s.size()) return code * 2;
+    code |= static_cast<unsigned char>(s[at++]);
+    return code * 2 + 1;
+  };
+  while (i < a.size() && j < b.size()) {
+    unsigned codeA = next(a, i);
+    unsigned codeB = next(b, j);
+    if (codeA != codeB) return codeA < codeB ? -1 : 1;
+  }
+  if (i < a.size()) return 1;
+  if (j < b.size()) return -1;
+  return 0;
+}
+
+size_t Utf8SequenceLength(std::string_view text) {
+  auto lead = static_cast<unsigned char>(text[0]);
+  size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+  if (length == 0 || length > text.size()) return 1;
+  for (size_t i = 1; i < length; ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) return 1;
+  }
+  return length;
+}
+
+bool DecodeUtf8Sequence(std::string_view sequence, char32_t& code) {
+  auto lead = static_cast<unsigned char>(sequence[0]);
+  size_t length = sequence.size();
+  if (length == 1) {
+    code = lead;
+    return lead < 0x80;
+  }
+  code = lead & (0x3F >> (length - 1));
+  for (size_t i = 1; i < length; ++i) {
+    code = (code << 6) | (static_cast<unsigned char>(sequence[i]) & 0x3F);
+  }
+  char32_t smallest = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+  return code >= smallest && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
+}
+
+void AppendUtf16(char32_t code, std::u16string& units) {
+  if (code >= 0x10000) {
+    code -= 0x10000;
+    units.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+    units.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+  } else {
+    units.push_back(static_cast<char16_t>(code));
+  }
+}
+
+std::u16string Utf8ToUtf16Lossy(std::string_view utf8) {
+  std::u16string units;
+  units.reserve(utf8.size());
+  while (!utf8.empty()) {
+    size_t length = Utf8SequenceLength(utf8);
+    char32_t code = 0;
+    if (DecodeUtf8Sequence(utf8.substr(0, length), code)) {
+      AppendUtf16(code, units);
+    } else {
+      units.push_back(u'\uFFFD');
+      length = 1;
+    }
+    utf8.remove_prefix(length);
+  }
+  return units;
+}
+
+void SortInNtfsOrder(std::vector<ListedName>& names) {
+  std::sort(names.begin(), names.end(), [](const ListedName& a, const ListedName& b) {
+    if (a.upper != b.upper) return a.upper < b.upper;
+    if (a.units != b.units) return a.units < b.units;
+    return a.native < b.native;
+  });
+}
+
+}  // namespace platform

@@ -1,0 +1,54 @@
+// What both systems' platform files share: UTF-8 decoding and the order of a folder listing.
+// Only the platform files include this header. Threads: every function may run on several
+// threads at once.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+// Length of the UTF-8 sequence that starts `text` as its lead byte announces it, when `text` holds
+// it and its continuation bytes are there; 1 otherwise, so that each stray byte stands alone.
+size_t Utf8SequenceLength(std::string_view text);
+
+// The code point of one whole sequence as Utf8SequenceLength delimits it; false for a stray byte,
+// an overlong form, a surrogate or a code point beyond U+10FFFF.
+bool DecodeUtf8Sequence(std::string_view sequence, char32_t& code);
+
+// The UTF-16 units of `code`, appended to `units`.
+void AppendUtf16(char32_t code, std::u16string& units);
+
+// UTF-16 units of UTF-8 text; each byte that is not part of a valid sequence becomes U+FFFD, as
+// the Windows listing shows it.
+std::u16string Utf8ToUtf16Lossy(std::string_view utf8);
+
+// One entry of a folder as the system lists it, before the listing is put in order.
+struct ListedName {
+  std::u16string upper;  // the name upper-cased as NTFS does it
+  std::u16string units;  // the name itself
+  std::string native;  // the name's bytes on a system whose names are bytes; ties are broken by it
+  unsigned type = 0;   // what the system tells of the entry's kind
+};
+
+// Puts `names` in the order NTFS lists them: by upper-cased UTF-16 units, then by the units
+// themselves (uppercase first), then by the native bytes.
+void SortInNtfsOrder(std::vector<ListedName>& names);
+
+// Puts `names` in order and returns the listing's entries "." and ".." followed by one entry per
+// name, in that order, made by `toEntry`.
+template <typename ToEntry>
+std::vector<DirEntry> OrderedListing(std::vector<ListedName>& names, ToEntry toEntry) {
+  SortInNtfsOrder(names);
+  std::vector<DirEntry> entries;
+  entries.reserve(names.size() + 2);
+  entries.push_back({".", true, true});
+  entries.push_back({"..", true, true});
+  for (const ListedName& name : names) entries.push_back(toEntry(name));
+  return entries;
+}
+
+}  // namespace platform
