@@ -24,9 +24,8 @@ if [ ! -f "${WINEPREFIX:-$HOME/.wine}/system.reg" ]; then
 fi
 
 echo "=== Windows cross build (build-windows)"
-cmake -S . -B build-windows -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" -DTABULON_BUILD_TESTS=ON
-cmake --build build-windows -j2
+cmake --preset windows
+cmake --build --preset windows
 
 exe=build-windows/Tabulon.exe
 echo "=== $exe: manifest"
@@ -45,7 +44,14 @@ if echo "$imports" | grep -viqE '^(kernel32|msvcrt|user32|advapi32)\.dll$'; then
 fi
 
 echo "=== Windows test suite under Wine"
-ctest --test-dir build-windows --output-on-failure -j2
+ctest --preset windows
+
+echo "=== The zip for release machines"
+rm -f build-windows/Tabulon-*-windows-x64.zip
+(cd build-windows && cpack >/dev/null)
+zip_file=$(ls build-windows/Tabulon-*-windows-x64.zip)
+python3 -m zipfile -l "$zip_file"
+python3 -m zipfile -l "$zip_file" | grep -q '/Tabulon\.exe '
 
 echo "=== Cross-build check: Linux and Windows Tabulon.exe on the same folders"
 check_args=(--windows-build build-windows)

@@ -13,9 +13,8 @@ shift || true
 targets=("$@")
 ((${#targets[@]})) || targets=(ini_store multibyte_order config_encoding md5)
 
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_CXX_COMPILER=clang++ -DTABULON_BUILD_FUZZERS=ON -DTABULON_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target "${targets[@]/%/_fuzzer}"
+(cd "$top" && cmake --preset fuzz >/dev/null &&
+  cmake --build --preset fuzz --target "${targets[@]/%/_fuzzer}")
 
 failed=0
 summary=()

@@ -7,8 +7,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build"
 sample="${1:-/tmp/tabulon-sample}"
 
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target Tabulon
+(cd "$top" && cmake --preset native >/dev/null && cmake --build --preset native --target Tabulon)
 
 rm -rf "$sample"
 cp -r "$top/examples/release" "$sample"

@@ -10,9 +10,9 @@ cd "$top"
 bash scripts/install-deps.sh
 
 echo "=== Linux build and tests"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DTABULON_BUILD_TESTS=ON
-cmake --build build -j2
-ctest --test-dir build --output-on-failure -j2
+cmake --preset native
+cmake --build --preset native
+ctest --preset native
 
 echo "=== Sanitizers (AddressSanitizer, UndefinedBehaviorSanitizer)"
 bash scripts/check-sanitizers.sh address
