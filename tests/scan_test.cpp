@@ -1,7 +1,7 @@
 // The scan's rules for names: which it skips and which the lists can carry.
-#include "app/name_rules.h"
-
 #include <gtest/gtest.h>
+
+#include "app/name_rules.h"
 
 namespace {
 
@@ -20,13 +20,14 @@ TEST(ScanNames, SkipsDotNamesTheListAndBothExecutablesOnly) {
 TEST(ScanNames, RefusesNamesAListOrAWindowsClientCannotCarry) {
   for (const char* name :
        {"data.pak", "a=b;c[d]", "'half", "it's", "a.b.c", "\x81\x5C.pak", "\xCA\xFD\xBE\xDD.pak",
-        "\x81\x7C", "CONSOLE.txt", "COM0", "LPT10", "nul_file"}) {
+        "\x81\x7C", "CONSOLE.txt", "COM0", "LPT10", "nul_file", "con x.txt"}) {
     EXPECT_TRUE(IsListableName(name)) << name;
   }
   for (const char* name :
-       {"",      " lead",   "trail ",     "tab\t", "\"quoted\"", "'single'", "line\nbreak", "cr\rx",
-        "a\x01", "a:b",     "a*b",        "a?b",   "a|b",        "a<b",      "a\\b",        "dot.",
-        "CON",   "con.txt", "Nul.tar.gz", "aux",   "COM1",       "lpt9.log"}) {
+       {"",         " lead",    "trail ",    "tab\t",   "\"quoted\"", "'single'", "line\nbreak",
+        "cr\rx",    "a\x01",    "a:b",       "a*b",     "a?b",        "a|b",      "a<b",
+        "a\\b",     "dot.",     "CON",       "con.txt", "Nul.tar.gz", "aux",      "COM1",
+        "lpt9.log", "con .txt", "LPT1 .log", "nul  .x"}) {
     EXPECT_FALSE(IsListableName(name)) << name;
   }
 }

@@ -1,6 +1,5 @@
 #include "app/name_rules.h"
 
-#include <cctype>
 #include <string>
 
 #include "app/release_files.h"
@@ -34,8 +33,10 @@ bool IsListableName(std::string_view name) {
     }
   }
   // Device names, alone or before an extension, open a device on Windows, not a file.
+  // Windows ignores blanks at the end of the part before the extension: "con .txt" is CON too.
   std::string stem(name.substr(0, name.find('.')));
-  for (char& c : stem) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  stem.erase(stem.find_last_not_of(' ') + 1);
+  for (char& c : stem) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
   if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") return false;
   bool numberedPort = stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) &&
                       stem[3] >= '1' && stem[3] <= '9';
