@@ -9,6 +9,7 @@
 #include "encode/config_encoding.h"
 #include "inilist/file_list_writer.h"
 #include "platform/console_texts.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ int WriteFileLists(const std::string& folder, const RunOptions& options, int& fa
   CFileListWriter writer(options.writeAfterEveryFile);
   if (!writer.InitPaths(folder)) {
     // Without the executable's folder every path would be wrong: touch no file at all.
-    std::fputs(texts::kNoModuleDirectory, stdout);
+    platform::PrintText("%s", texts::kNoModuleDirectory);
     ++failures;
     return 0;
   }
@@ -43,9 +44,8 @@ int RunTabulon(const RunOptions& options) {
       !EncodeConfigFiles(folder, kConfigFilePairs)) {
     ++failures;
   }
-  std::fputs(failures == 0 ? texts::kRunSucceeded : texts::kRunFailed, stdout);
-  std::fflush(stdout);
-  if (std::ferror(stdout)) ++failures;
+  platform::PrintText("%s", failures == 0 ? texts::kRunSucceeded : texts::kRunFailed);
+  if (!platform::FlushConsole()) ++failures;
   std::getchar();
   return failures == 0 ? 0 : 1;
 }

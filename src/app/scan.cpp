@@ -1,6 +1,5 @@
 #include "app/scan.h"
 
-#include <cstdio>
 #include <vector>
 
 #include "app/name_rules.h"
@@ -45,7 +44,7 @@ int BuildFileLists(CFileListWriter& writer, const std::string& folder, int diges
                    int& failures) {
   std::vector<platform::DirEntry> entries;
   bool listed = platform::ListDirectory(folder, entries);
-  std::fputs(texts::kSearchStarted, stdout);
+  platform::PrintText("%s", texts::kSearchStarted);
   if (!listed) return 0;
 
   std::vector<ScannedFile> files;
@@ -67,9 +66,9 @@ int BuildFileLists(CFileListWriter& writer, const std::string& folder, int diges
   int fileCount = 0;
   for (const ScannedFile& file : files) {
     const std::string& name = *file.name;
-    std::printf(texts::kFileStarted, ++fileCount, file.path.c_str());
+    platform::PrintText(texts::kFileStarted, ++fileCount, file.path.c_str());
     if (file.refused) {
-      std::printf(texts::kNameRefused, name.c_str());
+      platform::PrintText(texts::kNameRefused, name.c_str());
       ++failures;
       continue;
     }
@@ -82,13 +81,13 @@ int BuildFileLists(CFileListWriter& writer, const std::string& folder, int diges
       digest.read = DigestFile(file.path, digest.digest) == 1;
     }
     if (!digest.read) {
-      std::printf(texts::kFileUnreadable, name.c_str());
+      platform::PrintText(texts::kFileUnreadable, name.c_str());
       ++failures;
       continue;
     }
     std::string digestHex = FormatDigestHex(digest.digest);
     if (!writer.AddFile(name, digestHex, serverUrl.Get(writer.ClientIniPath()))) ++failures;
-    std::printf(texts::kFileDone, name.c_str(), digestHex.c_str());
+    platform::PrintText(texts::kFileDone, name.c_str(), digestHex.c_str());
   }
   if (!writer.WriteChangedLists()) ++failures;
   return 1;

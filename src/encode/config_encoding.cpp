@@ -1,7 +1,6 @@
 #include "encode/config_encoding.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "encode/base64.h"
 #include "platform/console_texts.h"
@@ -54,12 +53,12 @@ int EncodeConfigFile(const std::string& sourcePath, const std::string& destinati
   std::string source;
   platform::ReadResult read = platform::ReadWholeFile(sourcePath, source);
   if (read == platform::ReadResult::kMissing || read == platform::ReadResult::kUnopenable) {
-    std::printf(texts::kSourceUnopenable, sourcePath.c_str());
+    platform::PrintText(texts::kSourceUnopenable, sourcePath.c_str());
     return 0;
   }
   if (read != platform::ReadResult::kOk ||
       !platform::ReplaceFileAtomically(destinationPath, EncodeConfigText(source))) {
-    std::printf(texts::kWriteFailed, destinationPath.c_str());
+    platform::PrintText(texts::kWriteFailed, destinationPath.c_str());
     return 0;
   }
   return 1;

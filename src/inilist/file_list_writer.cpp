@@ -1,7 +1,5 @@
 #include "inilist/file_list_writer.h"
 
-#include <cstdio>
-
 #include "platform/console_texts.h"
 
 namespace {
@@ -15,7 +13,7 @@ std::optional<platform::FileId> IdOf(const std::string& path) {
 }  // namespace
 
 int CFileListWriter::InitPaths(const std::string& folder) {
-  std::fputs(texts::kInitializing, stdout);
+  platform::PrintText("%s", texts::kInitializing);
   if (folder.empty()) return 0;
   m_UpdateIni.m_FilePath = folder + kUpdateIniName;
   m_ClientIni.m_FilePath = folder + kClientIniName;
@@ -59,7 +57,7 @@ int CFileListWriter::WriteOneList(CXIniFile& target, const OrderedList& list,
                                   bool& failureReported) {
   if (target.WriteList(list)) return 1;
   if (!failureReported) {
-    std::printf(texts::kWriteFailed, target.m_FilePath.c_str());
+    platform::PrintText(texts::kWriteFailed, target.m_FilePath.c_str());
     failureReported = true;
   }
   return 0;

@@ -120,4 +120,20 @@ ReadResult ReadWholeFile(const std::string& path, std::string& content);
 // file, never a torn one. Returns false, leaving the old file as it was, on failure.
 bool ReplaceFileAtomically(const std::string& path, std::string_view content);
 
+// ---- Console ------------------------------------------------------------------------------
+// Only one thread at a time may write to the console.
+
+// Writes `text`, bytes of code page 936, to standard output. Redirected to a file or a pipe,
+// the bytes go out as they are (on Windows each LF as CR LF). A console window (Windows) gets
+// the text through the wide console service, so it reads right whatever the console's code
+// page; a terminal whose locale's character set is UTF-8 (POSIX) gets it in UTF-8. Returns
+// false when the write failed.
+bool WriteConsoleText(std::string_view text);
+
+// Formats as printf does and writes the result with WriteConsoleText.
+[[gnu::format(printf, 1, 2)]] bool PrintText(const char* format, ...);
+
+// Flushes standard output. Returns false when it or any console write before failed.
+bool FlushConsole();
+
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <iconv.h>
+#include <langinfo.h>
 #include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <utility>
 
@@ -193,22 +195,67 @@ UniqueFd OpenRegularForReading(const std::string& path) {
 // even for root, who could otherwise write it.
 bool IsReadOnly(const struct stat& info) { return (info.st_mode & 0222) == 0; }
 
+// The path the process was started through, made absolute, when it names the running
+// executable: a link placed in a release folder works on that folder, not on its target's.
+// False when the process was started without a path (found on PATH) or through something else.
+bool StartedThroughPath(std::string& native) {
+  UniqueFd commandLine(::open("/proc/self/cmdline", O_RDONLY | O_CLOEXEC));
+  if (commandLine.get() < 0) return false;
+  std::string arguments;
+  char buffer[4096];
+  ssize_t got;
+  while (arguments.find('\0') == std::string::npos &&
+         (got = ::read(commandLine.get(), buffer, sizeof buffer)) > 0) {
+    arguments.append(buffer, static_cast<size_t>(got));
+  }
+  std::string started = arguments.substr(0, arguments.find('\0'));
+  struct stat viaPath;
+  struct stat running;
+  if (started.find('/') == std::string::npos || ::stat(started.c_str(), &viaPath) != 0 ||
+      ::stat("/proc/self/exe", &running) != 0 || viaPath.st_dev != running.st_dev ||
+      viaPath.st_ino != running.st_ino) {
+    return false;
+  }
+  if (started.front() != '/') {
+    // Relative to the folder the process started in, which the tool never changes.
+    std::unique_ptr<char, decltype(&std::free)> current(::getcwd(nullptr, 0), &std::free);
+    if (!current) return false;
+    started = std::string(current.get()) + "/" + started;
+  }
+  native = std::filesystem::path(started).lexically_normal().string();
+  return true;
+}
+
+// True when standard output is a terminal and the locale's character set is UTF-8. The locale
+// is looked up apart: the process's own locale stays "C" for everything else.
+bool ConsoleTakesUtf8() {
+  if (!::isatty(STDOUT_FILENO)) return false;
+  locale_t locale = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
+  if (locale == static_cast<locale_t>(nullptr)) return false;
+  bool utf8 = std::strcmp(::nl_langinfo_l(CODESET, locale), "UTF-8") == 0;
+  ::freelocale(locale);
+  return utf8;
+}
+
 }  // namespace
 
 // ---- Process
 
 bool GetExecutablePath(std::string& path) {
   path.clear();
-  std::string native(256, '\0');
-  for (;;) {
-    ssize_t length = ::readlink("/proc/self/exe", native.data(), native.size());
-    if (length < 0) return false;
-    if (static_cast<size_t>(length) < native.size()) {
-      native.resize(static_cast<size_t>(length));
-      break;
+  std::string native;
+  if (!StartedThroughPath(native)) {
+    native.assign(256, '\0');
+    for (;;) {
+      ssize_t length = ::readlink("/proc/self/exe", native.data(), native.size());
+      if (length < 0) return false;
+      if (static_cast<size_t>(length) < native.size()) {
+        native.resize(static_cast<size_t>(length));
+        break;
+      }
+      if (native.size() >= (1u << 20)) return false;
+      native.resize(native.size() * 2);
     }
-    if (native.size() >= (1u << 20)) return false;
-    native.resize(native.size() * 2);
   }
   if (!NativeToAnsi(native, path)) {
     path.clear();
@@ -365,6 +412,18 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view content) {
       ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (folderFd.get() >= 0) ::fsync(folderFd.get());
   return true;
+}
+
+// ---- Console
+
+bool WriteConsoleText(std::string_view text) {
+  static const bool utf8 = ConsoleTakesUtf8();
+  std::string converted;
+  if (utf8) {
+    converted = AnsiToUtf8(text);
+    text = converted;
+  }
+  return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
 }
 
 }  // namespace platform

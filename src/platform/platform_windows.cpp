@@ -452,4 +452,26 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view content) {
   return ok;
 }
 
+// ---- Console
+
+bool WriteConsoleText(std::string_view text) {
+  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  // GetConsoleMode fails for a file or a pipe: those get the bytes themselves.
+  static const bool console = GetConsoleMode(output, &mode) != FALSE;
+  if (!console) return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+  if (text.empty()) return true;
+  // Code page 936 whatever the console's own code page.
+  int inLength = static_cast<int>(text.size());
+  int length = MultiByteToWideChar(936, 0, text.data(), inLength, nullptr, 0);
+  std::wstring wide(static_cast<size_t>(std::max(length, 0)), L'\0');
+  if (length <= 0 ||
+      MultiByteToWideChar(936, 0, text.data(), inLength, wide.data(), length) != length) {
+    return false;
+  }
+  DWORD written = 0;
+  return WriteConsoleW(output, wide.data(), static_cast<DWORD>(length), &written, nullptr) &&
+         written == static_cast<DWORD>(length);
+}
+
 }  // namespace platform
