@@ -5,8 +5,10 @@
 # random moment (spread over the whole run, with extra weight around the moments the lists are
 # written: just before client.ini is digested, at the end, and during the very last moments).
 # After each kill both INI files must hold their old bytes or a complete, correct list; the other
-# sections of client.ini must be byte-identical; a leftover temporary file must begin with a dot;
-# and a normal run in the same folder must then succeed and give the files a clean run gives.
+# sections of client.ini must be byte-identical; each encoded copy (set_e.ini, game_e.ini,
+# client_e.ini, left by a former run) must hold its old bytes or the complete copy of its source;
+# a leftover temporary file must begin with a dot; and a normal run in the same folder must then
+# succeed and give the files a clean run gives.
 #
 # Usage: tests/kill_test.sh [path/to/Tabulon.exe] [kills, default 50] [seed]
 # Without a path, Tabulon.exe is built in build-kill. Prints the outcome of every kind of run and
@@ -21,6 +23,7 @@ if [ -z "$exe" ]; then
   exe="$top/build-kill/Tabulon.exe"
 fi
 exec python3 - "$exe" "${2:-50}" "${3:-$RANDOM}" <<'PYTHON'
+import base64
 import hashlib
 import os
 import random
@@ -44,6 +47,8 @@ CLIENT_INI = (
     b"value_key1=a0000.dat\r\nvalue_1=11111111111111111111111111111111\r\n"
     b"value_key2=zz.dat\r\nvalue_2=22222222222222222222222222222222\r\n\r\n"
     b"[launcher]\r\ntitle=\xc6\xf4\xb6\xaf\xc6\xf7\r\nwidth=1024\r\n")
+OLD_ENCODED = b"b2xkIGNvcHkK\r\n"  # "old copy\n", as a former run left each encoded copy
+SOURCES = {"set_e.ini": "set.ini", "game_e.ini": "game.ini", "client_e.ini": "client.ini"}
 UPDATE_INI = b"[file]\r\nvalue_count=2\r\nvalue_key0=gone.pak|0\r\nvalue_0=old/gone.pak\r\n" \
              b"value_key1=zz.dat|2\r\nvalue_1=old/zz.dat\r\n"
 
@@ -57,6 +62,21 @@ def read(path):
         return f.read()
 
 
+def encoded_copy(source):
+    """The complete encoded copy of `source`: its text-mode bytes (up to the first Ctrl+Z, CR LF
+    read as LF) cut into chunks of a line or 259 bytes, each cut at a NUL, one Base64 line each."""
+    data = source.split(b"\x1a", 1)[0].replace(b"\r\n", b"\n")
+    lines = []
+    while data:
+        end = data.find(b"\n")
+        length = min(len(data) if end < 0 else end + 1, 259)
+        chunk, data = data[:length].split(b"\0", 1)[0], data[length:]
+        if not chunk:
+            break
+        lines.append(base64.b64encode(chunk) + b"\r\n")
+    return b"".join(lines)
+
+
 def make_template(root):
     """2,000 small files named so that client.ini is listed midway, then set.ini and game.ini."""
     folder = os.path.join(root, "template")
@@ -66,7 +86,8 @@ def make_template(root):
             with open(os.path.join(folder, "%s%04d.dat" % (prefix, i)), "wb") as f:
                 f.write(rng.randbytes(rng.randint(0, 4096)))
     for name, content in (("client.ini", CLIENT_INI), ("update_file.ini", UPDATE_INI),
-                          ("set.ini", b"[video]\r\nwidth=800\r\n"), ("game.ini", b"[game]\nid=7\n")):
+                          ("set.ini", b"[video]\r\nwidth=800\r\n"), ("game.ini", b"[game]\nid=7\n"),
+                          *((name, OLD_ENCODED) for name in ENCODED)):
         with open(os.path.join(folder, name), "wb") as f:
             f.write(content)
     shutil.copy(EXE, os.path.join(folder, "Tabulon.exe"))
@@ -158,7 +179,9 @@ def check_list(folder, name, data, old, reference_client_digest):
                 or not os.path.isfile(path):
             raise Broken("%s: lists %r, which is no release file" % (name, listed))
         # client.ini changes after it is digested: its digest is the one every clean run gives.
-        expected = reference_client_digest if listed == "client.ini" else md5(read(path))
+        # The encoded copies are digested before the run replaces them.
+        expected = reference_client_digest if listed == "client.ini" else \
+            md5(OLD_ENCODED) if listed in ENCODED else md5(read(path))
         if digest != expected:
             raise Broken("%s: wrong digest for %s" % (name, listed))
     return count
@@ -273,7 +296,14 @@ def main():
                 for section in (None, b"updateserver", b"launcher"):
                     if now.get(section) != before[section]:
                         raise Broken("client.ini: section %r changed" % section)
-                for name in set(os.listdir(folder)) - set(os.listdir(template)) - ENCODED:
+                copies = 0
+                for name, source in SOURCES.items():
+                    data = read(os.path.join(folder, name))
+                    if data == encoded_copy(read(os.path.join(folder, source))):
+                        copies += 1
+                    elif data != OLD_ENCODED:
+                        raise Broken("%s: neither its old bytes nor a complete copy" % name)
+                for name in set(os.listdir(folder)) - set(os.listdir(template)):
                     if not name.startswith("."):
                         raise Broken("leftover %r would be listed" % name)
                 leftovers = [n for n in os.listdir(folder) if n.startswith(".")]
@@ -306,7 +336,8 @@ def main():
                 outcome = "update_file.ini %s, client.ini %s%s%s" % (
                     states[0] if states[0] == "old" else "list of %d" % states[0],
                     states[1] if states[1] == "old" else "list of %d" % states[1],
-                    "" if not finished else ", encoding cut" if killed else ", run complete",
+                    "" if not finished else ", %d of 3 copies new" % copies if killed
+                    else ", run complete",
                     "" if killed else " (ended before the kill)")
                 if leftovers:
                     outcome += ", dot-file leftover"
