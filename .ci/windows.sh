@@ -46,6 +46,9 @@ fi
 echo "=== Windows test suite under Wine"
 ctest --preset windows
 
+echo "=== The console on a terminal, under a Chinese and an English locale"
+bash tests/windows/console_check.sh build-windows/Tabulon.exe
+
 echo "=== The zip for release machines"
 rm -f build-windows/Tabulon-*-windows-x64.zip
 (cd build-windows && cpack >/dev/null)
