@@ -16,9 +16,8 @@ function(tabulon_add_emulated_avx512 target)
   target_include_directories(${target} SYSTEM PRIVATE ${link_dir})
   set_source_files_properties(${source} PROPERTIES
     COMPILE_DEFINITIONS TABULON_MD5_AVX512_EMULATED=1)
-  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-    # SIMDe's 512-bit vectors pass only between its inline functions, never across a library's
-    # interface, so GCC's note that their calling convention differs with AVX-512 does not apply.
-    set_source_files_properties(${source} PROPERTIES COMPILE_OPTIONS -Wno-psabi)
-  endif()
+  # SIMDe's 512-bit vectors pass only between functions of this file, never across a library's
+  # interface, so the compilers' note that their calling convention differs with AVX-512 does not
+  # apply.
+  set_source_files_properties(${source} PROPERTIES COMPILE_OPTIONS -Wno-psabi)
 endfunction()

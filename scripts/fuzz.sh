@@ -11,7 +11,7 @@ build="$top/build-fuzz"
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-((${#targets[@]})) || targets=(ini_store multibyte_order config_encoding md5)
+((${#targets[@]})) || targets=(ini_store multibyte_order config_encoding md5 md5_lanes)
 
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ -DTABULON_BUILD_FUZZERS=ON -DTABULON_BUILD_TESTS=OFF >/dev/null
