@@ -27,7 +27,10 @@ constexpr int kLanes = 16;
 struct Avx512Ops {
   using Vec = __m512i;
   static Vec Add(Vec x, Vec y) { return _mm512_add_epi32(x, y); }
-  static Vec Broadcast(std::uint32_t word) { return _mm512_set1_epi32(static_cast<int>(word)); }
+  // From memory, one instruction, as in md5_avx2.cpp.
+  static Vec Broadcast(std::uint32_t word) {
+    return _mm512_broadcastd_epi32(_mm_loadu_si32(&word));
+  }
   template <int kShift>
   static Vec RotateLeft(Vec x) {
     return _mm512_rol_epi32(x, kShift);
@@ -40,15 +43,17 @@ struct Avx512Ops {
   }
 };
 
-// Turns rows[lane] (the 16 words of one lane's block) into words[k] (word k of every lane), with
-// unpacks and 128-bit shuffles rather than gathers, which are slow on many processors.
-void Transpose16x16(const __m512i rows[kLanes], __m512i words[kLanes]) {
+// x[k]: word k of the block at blocks[lane] + offset, for every lane: the 16 x 16 words turned
+// with unpacks and 128-bit shuffles, as gathers are slow on many processors.
+void LoadBlock(const unsigned char* const blocks[], size_t offset, __m512i x[16]) {
   __m512i pairs[kLanes];
   for (int i = 0; i < kLanes; i += 2) {
-    pairs[i] = _mm512_unpacklo_epi32(rows[i], rows[i + 1]);
-    pairs[i + 1] = _mm512_unpackhi_epi32(rows[i], rows[i + 1]);
+    const __m512i even = _mm512_loadu_si512(blocks[i] + offset);
+    const __m512i odd = _mm512_loadu_si512(blocks[i + 1] + offset);
+    pairs[i] = _mm512_unpacklo_epi32(even, odd);
+    pairs[i + 1] = _mm512_unpackhi_epi32(even, odd);
   }
-  // quads[4g + w]: in its 128-bit part q, word 4q + w of lanes 4g..4g+3.
+  // quads[4g + w]: in its 128-bit part q, word 4q + w of lanes 4g to 4g + 3.
   __m512i quads[kLanes];
   for (int g = 0; g < 4; ++g) {
     const __m512i* p = pairs + 4 * g;
@@ -63,10 +68,10 @@ void Transpose16x16(const __m512i rows[kLanes], __m512i words[kLanes]) {
     const __m512i high01 = _mm512_shuffle_i32x4(quads[w], quads[4 + w], 0xee);
     const __m512i low23 = _mm512_shuffle_i32x4(quads[8 + w], quads[12 + w], 0x44);
     const __m512i high23 = _mm512_shuffle_i32x4(quads[8 + w], quads[12 + w], 0xee);
-    words[w] = _mm512_shuffle_i32x4(low01, low23, 0x88);
-    words[4 + w] = _mm512_shuffle_i32x4(low01, low23, 0xdd);
-    words[8 + w] = _mm512_shuffle_i32x4(high01, high23, 0x88);
-    words[12 + w] = _mm512_shuffle_i32x4(high01, high23, 0xdd);
+    x[w] = _mm512_shuffle_i32x4(low01, low23, 0x88);
+    x[4 + w] = _mm512_shuffle_i32x4(low01, low23, 0xdd);
+    x[8 + w] = _mm512_shuffle_i32x4(high01, high23, 0x88);
+    x[12 + w] = _mm512_shuffle_i32x4(high01, high23, 0xdd);
   }
 }
 
@@ -77,11 +82,8 @@ void TABULON_MD5_AVX512_TRANSFORM(Md5LaneWords& state, const unsigned char* cons
   __m512i words[4];
   for (int w = 0; w < 4; ++w) words[w] = _mm512_loadu_si512(state.words[w]);
   for (size_t offset = 0; offset < blockCount * kMd5BlockSize; offset += kMd5BlockSize) {
-    __m512i rows[kLanes];
-    for (int lane = 0; lane < kLanes; ++lane)
-      rows[lane] = _mm512_loadu_si512(blocks[lane] + offset);
     __m512i x[16];
-    Transpose16x16(rows, x);
+    LoadBlock(blocks, offset, x);
     md5_steps::TransformBlock<Avx512Ops>(words, x);
   }
   for (int w = 0; w < 4; ++w) _mm512_storeu_si512(state.words[w], words[w]);

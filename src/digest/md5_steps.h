@@ -1,6 +1,6 @@
 // RFC 1321, step 4, for the transforms that digest several messages at once: the 64 operations
-// as tables and one template that runs them over any vector of 32-bit lanes. Only the transforms
-// of md5_lanes.cpp and the md5_avx*.cpp files include it.
+// as tables and one template that runs them over any vector of 32-bit lanes. Only the transform
+// files md5_portable.cpp, md5_avx2.cpp and md5_avx512.cpp include it.
 //
 // The template must be instantiated only with types of an anonymous namespace: its instances then
 // stay inside their file, so no instance compiled for wider instruction sets can stand in for one
@@ -61,16 +61,20 @@ template <class Ops, int kOperation>
   words[kA] = Ops::Add(Ops::template RotateLeft<kShift[kRound][kOperation % 4]>(sum), words[kB]);
 }
 
+template <class Ops, int... kOperation>
+[[gnu::always_inline]] inline void Operations(typename Ops::Vec words[4],
+                                              const typename Ops::Vec x[16],
+                                              std::integer_sequence<int, kOperation...>) {
+  (Operation<Ops, kOperation>(words, x), ...);
+}
+
 // Step 4 on one block per lane: `words` holds A, B, C, D of every lane and becomes their value
 // after the block whose words are `x` (x[k] holds word k of every lane's block).
 template <class Ops>
 [[gnu::always_inline]] inline void TransformBlock(typename Ops::Vec words[4],
                                                   const typename Ops::Vec x[16]) {
   const typename Ops::Vec start[4] = {words[0], words[1], words[2], words[3]};
-  [&]<int... kOperation>(std::integer_sequence<int, kOperation...>) {
-    (Operation<Ops, kOperation>(words, x), ...);
-  }
-  (std::make_integer_sequence<int, 64>());
+  Operations<Ops>(words, x, std::make_integer_sequence<int, 64>());
   for (int i = 0; i < 4; ++i) words[i] = Ops::Add(words[i], start[i]);
 }
 
