@@ -2,7 +2,7 @@
 # Installs what the build and the test suite need on a Debian 12 machine, only what is missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev
+packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev libsimde-dev
           g++-mingw-w64-x86-64 wine64 wine locales md5deep libclang-rt-14-dev hyperfine
           valgrind python3 time)
 missing=()

@@ -1,0 +1,196 @@
+#include "digest/md5_lanes.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "digest/md5_transforms.h"
+
+#if TABULON_MD5_X86
+#include <cpuid.h>
+#include <immintrin.h>
+#endif
+
+namespace {
+
+#if TABULON_MD5_X86
+// Only this function may use XGETBV, and it runs only once CPUID has said the system enabled it.
+__attribute__((target("xsave"))) std::uint64_t ReadXcr0() { return _xgetbv(0); }
+
+Md5Level DetectLevel() {
+  constexpr unsigned kOsxsave = 1u << 27;    // CPUID.1:ECX
+  constexpr unsigned kAvx2 = 1u << 5;        // CPUID.7.0:EBX
+  constexpr unsigned kAvx512f = 1u << 16;    // CPUID.7.0:EBX
+  constexpr std::uint64_t kYmmState = 0x06;  // XCR0: XMM and the upper halves of YMM
+  constexpr std::uint64_t kZmmState = 0xe0;  // XCR0: opmask and both parts of ZMM
+  unsigned eax, ebx, ecx, edx;
+  if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0 || (ecx & kOsxsave) == 0)
+    return Md5Level::kPortable;
+  const std::uint64_t xcr0 = ReadXcr0();
+  if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0 || (xcr0 & kYmmState) != kYmmState ||
+      (ebx & kAvx2) == 0)
+    return Md5Level::kPortable;
+  if ((ebx & kAvx512f) == 0 || (xcr0 & kZmmState) != kZmmState) return Md5Level::kAvx2;
+  return Md5Level::kAvx512;
+}
+#else
+Md5Level DetectLevel() { return Md5Level::kPortable; }
+#endif
+
+// Appends any number of bytes: Md5Append takes at most INT_MAX at a time.
+void AppendAll(Md5Context& context, const unsigned char* data, size_t size) {
+  constexpr size_t kMaxPiece = INT_MAX / kMd5BlockSize * kMd5BlockSize;
+  while (size > 0) {
+    const size_t piece = std::min(size, kMaxPiece);
+    Md5Append(context, data, static_cast<int>(piece));
+    data += piece;
+    size -= piece;
+  }
+}
+
+}  // namespace
+
+Md5Level Md5DetectLevel() {
+  // A function-local static is initialised once, even when threads race to it.
+  static const Md5Level detected = DetectLevel();
+  return detected;
+}
+
+Md5Level Md5SupportedLevel(Md5Level requested) { return std::min(requested, Md5DetectLevel()); }
+
+int Md5LaneCount(Md5Level level) {
+  switch (level) {
+    case Md5Level::kAvx2:
+      return 8;
+    case Md5Level::kAvx512:
+      return 16;
+    default:
+      return kMd5PortableLanes;
+  }
+}
+
+const char* Md5LevelName(Md5Level level) {
+  switch (level) {
+    case Md5Level::kAvx2:
+      return "avx2";
+    case Md5Level::kAvx512:
+      return "avx512";
+    default:
+      return "portable";
+  }
+}
+
+Md5Kernel Md5KernelFor(Md5Level requested) {
+  const Md5Level level = Md5SupportedLevel(requested);
+  Md5Transform transform = Md5TransformPortable;
+#if TABULON_MD5_X86
+  if (level == Md5Level::kAvx2) transform = Md5TransformAvx2;
+  if (level == Md5Level::kAvx512) transform = Md5TransformAvx512;
+#endif
+  return {level, Md5LaneCount(level), transform};
+}
+
+void Md5AppendBlocks(const Md5Kernel& kernel, std::span<Md5Context* const> contexts,
+                     std::span<const unsigned char* const> blocks, size_t blockCount) {
+  if (blockCount == 0) return;
+  const size_t width = static_cast<size_t>(kernel.laneCount);
+  for (size_t first = 0; first < contexts.size(); first += width) {
+    const size_t used = std::min(width, contexts.size() - first);
+    Md5LaneWords state{};
+    const unsigned char* laneBlocks[kMd5MaxLanes];
+    for (size_t lane = 0; lane < width; ++lane) {
+      // Idle lanes digest the group's first blocks again, which are there to be read, and their
+      // result is dropped.
+      const size_t from = first + (lane < used ? lane : 0);
+      for (int w = 0; w < 4; ++w) state.words[w][lane] = contexts[from]->state[w];
+      laneBlocks[lane] = blocks[from];
+    }
+    kernel.transform(state, laneBlocks, blockCount);
+
+    // The bit count is kept modulo 2^64, as step 2 of RFC 1321 asks.
+    const std::uint64_t addedBits = static_cast<std::uint64_t>(blockCount) * kMd5BlockSize * 8;
+    for (size_t lane = 0; lane < used; ++lane) {
+      Md5Context& context = *contexts[first + lane];
+      for (int w = 0; w < 4; ++w) context.state[w] = state.words[w][lane];
+      const std::uint64_t bits =
+          (std::uint64_t{context.bitCount[1]} << 32 | context.bitCount[0]) + addedBits;
+      context.bitCount[0] = static_cast<std::uint32_t>(bits);
+      context.bitCount[1] = static_cast<std::uint32_t>(bits >> 32);
+    }
+  }
+}
+
+void Md5StartLane(Md5Lane& lane, const unsigned char* data, size_t available) {
+  Md5Init(lane.context);
+  lane.data = data;
+  lane.available = available;
+  lane.active = true;
+}
+
+void Md5FinishLane(Md5Lane& lane, unsigned char digest[kMd5DigestSize]) {
+  AppendAll(lane.context, lane.data, lane.available);
+  Md5Finish(lane.context, digest);
+  lane.data += lane.available;
+  lane.available = 0;
+  lane.active = false;
+}
+
+size_t Md5StepLanes(const Md5Kernel& kernel, std::span<Md5Lane> lanes) {
+  Md5Context* contexts[kMd5MaxLanes];
+  const unsigned char* blocks[kMd5MaxLanes];
+  size_t used = 0;
+  size_t blockCount = SIZE_MAX;
+  for (Md5Lane& lane : lanes) {
+    if (!lane.active) continue;
+    contexts[used] = &lane.context;
+    blocks[used] = lane.data;
+    ++used;
+    blockCount = std::min(blockCount, lane.available / kMd5BlockSize);
+  }
+  if (used == 0 || blockCount == 0) return 0;
+  Md5AppendBlocks(kernel, {contexts, used}, {blocks, used}, blockCount);
+  for (Md5Lane& lane : lanes) {
+    if (!lane.active) continue;
+    lane.data += blockCount * kMd5BlockSize;
+    lane.available -= blockCount * kMd5BlockSize;
+  }
+  return blockCount;
+}
+
+void Md5DigestMessages(const Md5Kernel& kernel,
+                       std::span<const std::span<const unsigned char>> messages,
+                       std::span<Md5Digest> digests) {
+  Md5Lane lanes[kMd5MaxLanes];
+  size_t owner[kMd5MaxLanes];
+  const std::span<Md5Lane> used(lanes, static_cast<size_t>(kernel.laneCount));
+  size_t next = 0;
+  // Gives the lane the next message of a whole block or more; shorter ones need no lane.
+  const auto refill = [&](size_t lane) {
+    lanes[lane].active = false;
+    for (; next < messages.size(); ++next) {
+      const std::span<const unsigned char> message = messages[next];
+      if (message.size() < kMd5BlockSize) {
+        Md5Buffer(message.data(), message.size(), digests[next].data());
+        continue;
+      }
+      Md5StartLane(lanes[lane], message.data(), message.size());
+      owner[lane] = next++;
+      return;
+    }
+  };
+  for (size_t lane = 0; lane < used.size(); ++lane) refill(lane);
+
+  for (;;) {
+    size_t active = 0;
+    for (const Md5Lane& lane : used) active += lane.active ? 1 : 0;
+    if (active < 2) break;
+    Md5StepLanes(kernel, used);
+    for (size_t lane = 0; lane < used.size(); ++lane) {
+      if (!lanes[lane].active || lanes[lane].available >= kMd5BlockSize) continue;
+      Md5FinishLane(lanes[lane], digests[owner[lane]].data());
+      refill(lane);
+    }
+  }
+  // The last message goes on alone, as fast with the one-message code.
+  for (size_t lane = 0; lane < used.size(); ++lane)
+    if (lanes[lane].active) Md5FinishLane(lanes[lane], digests[owner[lane]].data());
+}

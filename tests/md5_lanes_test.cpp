@@ -1,0 +1,193 @@
+#include "digest/md5_lanes.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "digest/digest_file.h"
+#include "digest/md5_transforms.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+struct Engine {
+  const char* name;
+  Md5Level level;
+  // Set for the emulated AVX-512 transform, which runs on any machine.
+  Md5Transform emulated;
+};
+
+void PrintTo(const Engine& engine, std::ostream* out) { *out << engine.name; }
+
+// Every message has bytes of its own, so a digest that lands in another message's place shows.
+std::vector<Bytes> RandomMessages(const std::vector<size_t>& lengths, unsigned seed) {
+  std::mt19937 generator(seed);
+  std::vector<Bytes> messages;
+  for (size_t length : lengths) {
+    Bytes& bytes = messages.emplace_back(length);
+    for (unsigned char& byte : bytes) byte = static_cast<unsigned char>(generator());
+  }
+  return messages;
+}
+
+std::string BufferHex(const Bytes& message) {
+  unsigned char digest[kMd5DigestSize];
+  Md5Buffer(message.data(), message.size(), digest);
+  return FormatDigestHex(digest);
+}
+
+class Md5LanesTest : public testing::TestWithParam<Engine> {
+ protected:
+  void SetUp() override {
+    const Engine& engine = GetParam();
+    if (engine.emulated != nullptr) {
+      m_Kernel = {engine.level, Md5LaneCount(engine.level), engine.emulated};
+    } else if (Md5SupportedLevel(engine.level) != engine.level) {
+      GTEST_SKIP() << "this machine lacks " << Md5LevelName(engine.level);
+    } else {
+      m_Kernel = Md5KernelFor(engine.level);
+    }
+  }
+
+  void ExpectDigestsOfMessages(const std::vector<size_t>& lengths, unsigned seed) {
+    const std::vector<Bytes> messages = RandomMessages(lengths, seed);
+    std::vector<std::span<const unsigned char>> views(messages.begin(), messages.end());
+    std::vector<Md5Digest> digests(messages.size());
+    Md5DigestMessages(m_Kernel, views, digests);
+    for (size_t i = 0; i < messages.size(); ++i)
+      ASSERT_EQ(FormatDigestHex(digests[i].data()), BufferHex(messages[i]))
+          << "message " << i << " of " << messages.size() << ", " << lengths[i] << " bytes";
+  }
+
+  Md5Kernel m_Kernel{};
+};
+
+TEST_P(Md5LanesTest, EveryMessageSetMatchesMd5Buffer) {
+  // Every length up to 200, all in one set: lanes end at different times and are refilled.
+  std::vector<size_t> upTo200(201);
+  for (size_t length = 0; length <= 200; ++length) upTo200[length] = length;
+  ExpectDigestsOfMessages(upTo200, 1);
+  std::reverse(upTo200.begin(), upTo200.end());
+  ExpectDigestsOfMessages(upTo200, 2);
+
+  // From 1 to 16 messages of one length, around the edges of the padding and of a block: all
+  // lanes end together, and some lanes are idle.
+  for (size_t count = 1; count <= kMd5MaxLanes; ++count) {
+    for (size_t length : {0, 55, 56, 63, 64, 65, 119, 120, 128, 129, 1000, 4096}) {
+      SCOPED_TRACE(testing::Message() << count << " messages of " << length << " bytes");
+      ExpectDigestsOfMessages(std::vector<size_t>(count, length), static_cast<unsigned>(count));
+    }
+  }
+  // One long message beside short ones, which goes on alone at the end; and lengths at random.
+  ExpectDigestsOfMessages({64, 100000, 64, 128, 55, 192, 64, 3000, 64, 1, 640}, 3);
+  std::mt19937 generator(4);
+  std::vector<size_t> random(100);
+  for (size_t& length : random) length = generator() % 2000;
+  ExpectDigestsOfMessages(random, 5);
+}
+
+TEST_P(Md5LanesTest, AppendBlocksEqualsMd5AppendAndSparesOtherContexts) {
+  const std::vector<Bytes> data = RandomMessages(std::vector<size_t>(kMd5MaxLanes, 5 * 64), 6);
+  // Up to kMd5MaxLanes contexts: beyond the kernel's lane count they take turns.
+  for (int used = 1; used <= kMd5MaxLanes; ++used) {
+    // Contexts in different states; one whose bit count carries into its high word.
+    std::vector<Md5Context> contexts(kMd5MaxLanes);
+    for (int i = 0; i < kMd5MaxLanes; ++i) {
+      std::memset(&contexts[i], 0x5a, sizeof contexts[i]);
+      Md5Init(contexts[i]);
+      Md5Append(contexts[i], data[i].data(), 64 * (i % 3));
+    }
+    contexts[0].bitCount[0] = 0xfffffe00;
+    std::vector<Md5Context> expected = contexts;
+    std::vector<Md5Context*> pointers;
+    std::vector<const unsigned char*> blocks;
+    for (int i = 0; i < used; ++i) {
+      Md5Append(expected[i], data[i].data(), 5 * 64);
+      pointers.push_back(&contexts[i]);
+      blocks.push_back(data[i].data());
+    }
+    Md5AppendBlocks(m_Kernel, pointers, blocks, 5);
+    for (int i = 0; i < kMd5MaxLanes; ++i)
+      EXPECT_EQ(std::memcmp(&contexts[i], &expected[i], sizeof contexts[i]), 0)
+          << "context " << i << " with " << used << " in use";
+  }
+}
+
+// A file driver's way: each lane's bytes arrive in chunks of any size, and the bytes a step
+// leaves over are moved in front of the next chunk.
+TEST_P(Md5LanesTest, LanesFedInChunksMatchMd5Buffer) {
+  std::mt19937 generator(7);
+  std::vector<size_t> lengths(40);
+  for (size_t& length : lengths) length = generator() % 3000;
+  const std::vector<Bytes> messages = RandomMessages(lengths, 8);
+
+  struct Feed {
+    size_t message;
+    size_t read;  // bytes of the message copied into the buffer so far
+    Bytes buffer;
+  };
+  std::vector<Md5Lane> lanes(static_cast<size_t>(m_Kernel.laneCount));
+  std::vector<Feed> feeds(lanes.size());
+  std::vector<Md5Digest> digests(messages.size());
+  size_t next = 0;
+  const auto start = [&](size_t lane) {
+    lanes[lane].active = false;
+    if (next == messages.size()) return;
+    feeds[lane] = {next++, 0, {}};
+    Md5StartLane(lanes[lane], nullptr, 0);
+  };
+  for (size_t lane = 0; lane < lanes.size(); ++lane) start(lane);
+  for (;;) {
+    bool anyActive = false;
+    for (size_t lane = 0; lane < lanes.size(); ++lane) {
+      if (!lanes[lane].active || lanes[lane].available >= kMd5BlockSize) continue;
+      Feed& feed = feeds[lane];
+      const Bytes& message = messages[feed.message];
+      if (feed.read == message.size()) {
+        Md5FinishLane(lanes[lane], digests[feed.message].data());
+        start(lane);
+        continue;
+      }
+      const size_t chunk = std::min<size_t>(generator() % 300, message.size() - feed.read);
+      Bytes buffer(lanes[lane].data, lanes[lane].data + lanes[lane].available);
+      buffer.insert(buffer.end(), message.begin() + static_cast<long>(feed.read),
+                    message.begin() + static_cast<long>(feed.read + chunk));
+      feed.read += chunk;
+      feed.buffer = std::move(buffer);
+      lanes[lane].data = feed.buffer.data();
+      lanes[lane].available = feed.buffer.size();
+    }
+    for (const Md5Lane& lane : lanes) anyActive = anyActive || lane.active;
+    if (!anyActive) break;
+    Md5StepLanes(m_Kernel, lanes);
+  }
+  for (size_t i = 0; i < messages.size(); ++i)
+    EXPECT_EQ(FormatDigestHex(digests[i].data()), BufferHex(messages[i])) << "message " << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Levels, Md5LanesTest,
+    testing::Values(Engine{"portable", Md5Level::kPortable, nullptr},
+                    Engine{"avx2", Md5Level::kAvx2, nullptr},
+                    Engine{"avx512", Md5Level::kAvx512, nullptr},
+                    Engine{"avx512_emulated", Md5Level::kAvx512, Md5TransformAvx512Emulated}),
+    [](const testing::TestParamInfo<Engine>& info) { return info.param.name; });
+
+TEST(Md5LevelTest, AKernelNeverExceedsWhatTheMachineHas) {
+  const Md5Level detected = Md5DetectLevel();
+  for (Md5Level level : {Md5Level::kPortable, Md5Level::kAvx2, Md5Level::kAvx512}) {
+    const Md5Kernel kernel = Md5KernelFor(level);
+    EXPECT_EQ(kernel.level, std::min(level, detected)) << Md5LevelName(level);
+    EXPECT_EQ(kernel.laneCount, Md5LaneCount(kernel.level));
+  }
+  std::printf("detected MD5 level: %s\n", Md5LevelName(detected));
+}
+
+}  // namespace
