@@ -1,5 +1,6 @@
 #include "app/run.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <thread>
 
@@ -15,7 +16,8 @@ namespace {
 
 int DigestWorkers(const RunOptions& options) {
   if (options.digestWorkers != RunOptions::kAutomaticWorkers) return options.digestWorkers;
-  return std::thread::hardware_concurrency() >= 2 ? 1 : 0;
+  return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1,
+                    RunOptions::kMostWorkers);
 }
 
 // The two lists; 1 when the folder could be listed, whatever happened to single files.
@@ -28,7 +30,7 @@ int WriteFileLists(const std::string& folder, const RunOptions& options, int& fa
     ++failures;
     return 0;
   }
-  int listed = BuildFileLists(writer, folder, DigestWorkers(options), failures);
+  int listed = BuildFileLists(writer, folder, {DigestWorkers(options), options.md5Level}, failures);
   if (listed != 1) ++failures;
   return listed;
 }

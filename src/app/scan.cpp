@@ -40,7 +40,7 @@ struct ScannedFile {
 
 }  // namespace
 
-int BuildFileLists(CFileListWriter& writer, const std::string& folder, int digestWorkers,
+int BuildFileLists(CFileListWriter& writer, const std::string& folder, const DigestPlan& digesting,
                    int& failures) {
   std::vector<platform::DirEntry> entries;
   bool listed = platform::ListDirectory(folder, entries);
@@ -61,7 +61,7 @@ int BuildFileLists(CFileListWriter& writer, const std::string& folder, int diges
     if (file.ahead) aheadPaths.push_back(file.path);
   }
 
-  CDigestQueue digests(std::move(aheadPaths), digestWorkers);
+  CDigestQueue digests(std::move(aheadPaths), digesting.workers, digesting.level);
   ServerUrl serverUrl;
   int fileCount = 0;
   for (const ScannedFile& file : files) {

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "digest/md5_lanes.h"
 #include "inilist/file_list_writer.h"
 
 // Lists `folder` (the executable's folder, ending in the path separator), digests every file
@@ -11,7 +12,11 @@
 // succeeded. Returns 1 when the folder was listed (whatever happened to single files), 0 when
 // the listing could not start. `failures` counts what went wrong for single files and INI
 // writes; the console tells which. Files that the run's writes cannot change are digested
-// ahead of their turn by up to `digestWorkers` threads; the lists and console texts stay the
-// same whatever their number.
-int BuildFileLists(CFileListWriter& writer, const std::string& folder, int digestWorkers,
+// ahead of their turn as `digesting` says; the lists and console texts stay the same whatever
+// it says.
+struct DigestPlan {
+  int workers;  // threads; none digests every file at its turn
+  Md5Level level;
+};
+int BuildFileLists(CFileListWriter& writer, const std::string& folder, const DigestPlan& digesting,
                    int& failures);

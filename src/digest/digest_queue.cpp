@@ -1,62 +1,351 @@
 #include "digest/digest_queue.h"
 
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
 #include <system_error>
+#include <thread>
 
 #include "digest/digest_file.h"
+#include "platform/platform.h"
 
-CDigestQueue::CDigestQueue(std::vector<std::string> paths, int workers)
-    : m_Paths(std::move(paths)), m_Slots(m_Paths.size()) {
-  // The owner digests too while it waits: a worker pays only when a second file is left to it.
-  for (int i = 0; i < workers && static_cast<size_t>(i) + 1 < m_Paths.size(); ++i) {
+namespace {
+
+// All lane buffers of all workers together stay below this; a buffer holds at most
+// kLargestRead bytes, which one read fills.
+constexpr size_t kBufferBudget = 8u << 20;
+constexpr size_t kLargestRead = 128u << 10;
+constexpr size_t kSmallestRead = 16u << 10;
+// In front of each buffer: room for the partial block that the other buffer left over, so that
+// a lane's bytes stay contiguous.
+constexpr size_t kTailRoom = kMd5BlockSize;
+
+struct Buffer {
+  std::unique_ptr<unsigned char[]> storage;
+  size_t size = 0;      // bytes read into it
+  bool full = false;    // read and not yet taken by the lane; under the lock
+  bool last = false;    // the read met the end of the file
+  bool failed = false;  // a read failed
+  unsigned char* data() { return storage.get() + kTailRoom; }
+};
+
+// One file in a worker's lane. The worker alone touches it, except `file` and the buffer being
+// filled, which belong to the thread filling it until it marks the buffer full under the lock.
+struct Lane {
+  size_t fileIndex = 0;
+  platform::InputFile file;
+  Buffer buffers[2];
+  int current = 0;      // the buffer whose bytes the lane appends
+  bool ended = false;   // the current buffer holds the end of the file
+  bool failed = false;  // the file could not be read to its end
+};
+
+struct ReadJob {
+  Lane* lane;
+  Buffer* buffer;
+};
+
+// Reads into `buffer` until it is full or the file ends, closing the file at its end.
+void Fill(platform::InputFile& file, Buffer& buffer, size_t capacity) {
+  buffer.size = 0;
+  buffer.last = false;
+  buffer.failed = false;
+  while (buffer.size < capacity) {
+    std::int64_t got = file.Read(buffer.data() + buffer.size, capacity - buffer.size);
+    if (got <= 0) {
+      buffer.last = true;
+      buffer.failed = got < 0;
+      break;
+    }
+    buffer.size += static_cast<size_t>(got);
+  }
+  if (buffer.last) file = platform::InputFile();
+}
+
+}  // namespace
+
+struct CDigestQueue::State {
+  State(std::vector<std::string> paths, int workers, Md5Level level)
+      : paths(std::move(paths)), results(this->paths.size()), kernel(Md5KernelFor(level)) {
+    int wanted = std::max(workers, 0);
+    size_t perBuffer = kBufferBudget / (2 * static_cast<size_t>(std::max(wanted, 1)) *
+                                        static_cast<size_t>(kernel.laneCount));
+    readSize = std::clamp(perBuffer / kMd5BlockSize * kMd5BlockSize, kSmallestRead, kLargestRead);
+    freeLanes.assign(static_cast<size_t>(wanted), kernel.laneCount);
+  }
+
+  void RunWorker(size_t worker);
+  bool ServeOneRead(std::unique_lock<std::mutex>& lock);
+
+  const std::vector<std::string> paths;
+  struct Result {
+    FileDigest digest;
+    bool done = false;
+  };
+  std::vector<Result> results;
+  const Md5Kernel kernel;
+  size_t readSize = kLargestRead;
+
+  std::mutex mutex;
+  std::condition_variable changed;  // a result, a read, a lane freed, or stopping
+  // Everything below is guarded by `mutex`.
+  size_t nextClaim = 0;
+  std::vector<int> freeLanes;  // per worker
+  size_t filesInLanes = 0;
+  std::deque<ReadJob> reads;
+  size_t readsUnderWay = 0;
+  bool stopping = false;
+
+  std::vector<std::thread> workers;
+};
+
+namespace {
+
+// The lanes of one worker and what they need between two steps of the kernel.
+class LaneSet {
+ public:
+  LaneSet(CDigestQueue::State& state, size_t worker)
+      : m_State(state),
+        m_Worker(worker),
+        m_Lanes(static_cast<size_t>(state.kernel.laneCount)),
+        m_Md5(m_Lanes.size()),
+        m_InUse(m_Lanes.size(), false) {
+    for (Md5Lane& md5 : m_Md5) md5.active = false;
+  }
+
+  // Takes files into free lanes while this worker may; false when it took none.
+  bool Claim(std::unique_lock<std::mutex>& lock);
+  // Moves every lane on; true when every lane in use has a block to append.
+  bool Advance(std::unique_lock<std::mutex>& lock, size_t& ready);
+  // Appends what the ready lanes hold.
+  void Step(bool alone);
+  size_t InUse() const { return m_Count; }
+
+ private:
+  bool MayClaim() const;
+  void Start(size_t slot, size_t fileIndex);
+  void Finish(size_t slot, std::unique_lock<std::mutex>& lock);
+
+  CDigestQueue::State& m_State;
+  size_t m_Worker;
+  std::vector<Lane> m_Lanes;
+  std::vector<Md5Lane> m_Md5;  // the lanes' MD5 state, side by side for the kernel
+  std::vector<bool> m_InUse;
+  size_t m_Count = 0;
+};
+
+bool LaneSet::MayClaim() const {
+  // Files go to the first workers' free lanes first: a worker with a full set of lanes digests
+  // fastest, and the workers without files read for it.
+  size_t unclaimed = m_State.paths.size() - m_State.nextClaim;
+  size_t before = 0;
+  for (size_t worker = 0; worker < m_Worker; ++worker) {
+    before += static_cast<size_t>(m_State.freeLanes[worker]);
+  }
+  return unclaimed > before;
+}
+
+bool LaneSet::Claim(std::unique_lock<std::mutex>& lock) {
+  bool claimed = false;
+  while (m_Count < m_Lanes.size() && MayClaim()) {
+    size_t fileIndex = m_State.nextClaim++;
+    --m_State.freeLanes[m_Worker];
+    ++m_State.filesInLanes;
+    size_t slot =
+        static_cast<size_t>(std::find(m_InUse.begin(), m_InUse.end(), false) - m_InUse.begin());
+    m_InUse[slot] = true;
+    ++m_Count;
+    lock.unlock();
+    Start(slot, fileIndex);
+    lock.lock();
+    claimed = true;
+  }
+  return claimed;
+}
+
+void LaneSet::Start(size_t slot, size_t fileIndex) {
+  Lane& lane = m_Lanes[slot];
+  lane.fileIndex = fileIndex;
+  lane.current = 0;
+  lane.failed = false;
+  lane.file = platform::InputFile::Open(m_State.paths[fileIndex]);
+  Buffer& first = lane.buffers[0];
+  if (!lane.file.IsOpen()) {
+    first.size = 0;
+    lane.ended = true;
+    lane.failed = true;
+  } else {
+    for (Buffer& buffer : lane.buffers) {
+      if (!buffer.storage) buffer.storage.reset(new unsigned char[kTailRoom + m_State.readSize]);
+      buffer.full = false;
+    }
+    // The first piece is read at once: most files of a release end within it.
+    Fill(lane.file, first, m_State.readSize);
+    lane.ended = first.last;
+    lane.failed = first.failed;
+  }
+  Md5StartLane(m_Md5[slot], first.data(), lane.failed ? 0 : first.size);
+  if (!lane.ended) {
+    std::lock_guard guard(m_State.mutex);
+    m_State.reads.push_back({&lane, &lane.buffers[1]});
+    m_State.changed.notify_all();
+  }
+}
+
+void LaneSet::Finish(size_t slot, std::unique_lock<std::mutex>& lock) {
+  Lane& lane = m_Lanes[slot];
+  FileDigest result;
+  if (!lane.failed) {
+    Md5FinishLane(m_Md5[slot], result.digest);
+    result.read = true;
+  }
+  m_Md5[slot].active = false;
+  m_InUse[slot] = false;
+  --m_Count;
+  ++m_State.freeLanes[m_Worker];
+  --m_State.filesInLanes;
+  m_State.results[lane.fileIndex].digest = result;
+  m_State.results[lane.fileIndex].done = true;
+  lock.unlock();
+  m_State.changed.notify_all();
+  lock.lock();
+}
+
+bool LaneSet::Advance(std::unique_lock<std::mutex>& lock, size_t& ready) {
+  ready = 0;
+  for (size_t slot = 0; slot < m_Lanes.size(); ++slot) {
+    if (!m_InUse[slot]) continue;
+    Lane& lane = m_Lanes[slot];
+    Md5Lane& md5 = m_Md5[slot];
+    if (md5.available >= kMd5BlockSize) {
+      ++ready;
+      continue;
+    }
+    if (lane.ended) {
+      Finish(slot, lock);
+      continue;
+    }
+    Buffer& next = lane.buffers[1 - lane.current];
+    if (!next.full) continue;  // its read is queued or under way
+    // The partial block left over goes in front of the next piece.
+    std::memcpy(next.data() - md5.available, md5.data, md5.available);
+    md5.data = next.data() - md5.available;
+    md5.available += next.failed ? 0 : next.size;
+    next.full = false;
+    lane.current = 1 - lane.current;
+    lane.ended = next.last;
+    lane.failed = next.failed;
+    if (!lane.ended) {
+      m_State.reads.push_back({&lane, &lane.buffers[1 - lane.current]});
+      m_State.changed.notify_all();
+    }
+    --slot;  // look at the lane again with its new bytes
+  }
+  return ready == m_Count;
+}
+
+void LaneSet::Step(bool alone) {
+  if (alone) {
+    // The one file left: the one-message code is as fast as a kernel with idle lanes is slow.
+    for (Md5Lane& md5 : m_Md5) {
+      if (!md5.active || md5.available < kMd5BlockSize) continue;
+      size_t whole = md5.available / kMd5BlockSize * kMd5BlockSize;
+      Md5Append(md5.context, md5.data, static_cast<int>(whole));
+      md5.data += whole;
+      md5.available -= whole;
+    }
+    return;
+  }
+  // Lanes still waiting for a read sit this step out.
+  std::vector<size_t> resting;
+  for (size_t slot = 0; slot < m_Md5.size(); ++slot) {
+    if (m_Md5[slot].active && m_Md5[slot].available < kMd5BlockSize) {
+      m_Md5[slot].active = false;
+      resting.push_back(slot);
+    }
+  }
+  Md5StepLanes(m_State.kernel, m_Md5);
+  for (size_t slot : resting) m_Md5[slot].active = true;
+}
+
+}  // namespace
+
+bool CDigestQueue::State::ServeOneRead(std::unique_lock<std::mutex>& lock) {
+  if (reads.empty()) return false;
+  ReadJob job = reads.front();
+  reads.pop_front();
+  ++readsUnderWay;
+  lock.unlock();
+  Fill(job.lane->file, *job.buffer, readSize);
+  lock.lock();
+  --readsUnderWay;
+  job.buffer->full = true;
+  changed.notify_all();
+  return true;
+}
+
+void CDigestQueue::State::RunWorker(size_t worker) {
+  LaneSet lanes(*this, worker);
+  std::unique_lock lock(mutex);
+  while (!stopping) {
+    lanes.Claim(lock);
+    size_t ready = 0;
+    bool allReady = lanes.Advance(lock, ready);
+    if (lanes.InUse() == 0 && nextClaim == paths.size() && filesInLanes == 0) break;
+    if (ready > 0 && (allReady || reads.empty())) {
+      bool alone = lanes.InUse() == 1 && nextClaim == paths.size();
+      lock.unlock();
+      lanes.Step(alone);
+      lock.lock();
+    } else if (!ServeOneRead(lock)) {
+      changed.wait(lock);
+    }
+  }
+  // Stopped early: no thread may go on filling a lane of this worker once it is gone.
+  reads.clear();
+  while (readsUnderWay > 0) changed.wait(lock);
+  changed.notify_all();
+}
+
+CDigestQueue::CDigestQueue(std::vector<std::string> paths, int workers, Md5Level level) {
+  // Workers pay only when a second file is left to them; the owner digests a single one.
+  int wanted = paths.size() > 1 ? std::max(workers, 0) : 0;
+  m_State = std::make_unique<State>(std::move(paths), wanted, level);
+  for (int i = 0; i < wanted; ++i) {
     try {
-      m_Workers.emplace_back([this] {
-        while (DigestNextUnclaimed()) {
-        }
-      });
+      m_State->workers.emplace_back(
+          [state = m_State.get(), i] { state->RunWorker(static_cast<size_t>(i)); });
     } catch (const std::system_error&) {
-      break;  // no more threads to be had: the owner and the others share the work
+      // No more threads to be had: the missing workers' lanes are no lanes, so that the others
+      // take every file.
+      std::lock_guard lock(m_State->mutex);
+      m_State->freeLanes.resize(static_cast<size_t>(i));
+      break;
     }
   }
 }
 
 CDigestQueue::~CDigestQueue() {
   {
-    std::lock_guard lock(m_Mutex);
-    m_Stopping = true;
+    std::lock_guard lock(m_State->mutex);
+    m_State->stopping = true;
   }
-  for (std::thread& worker : m_Workers) worker.join();
+  m_State->changed.notify_all();
+  for (std::thread& worker : m_State->workers) worker.join();
 }
 
 FileDigest CDigestQueue::Next() {
   size_t index = m_NextHanded++;
-  std::unique_lock lock(m_Mutex);
-  while (!m_Slots[index].done) {
-    if (m_NextClaim < m_Paths.size()) {
-      lock.unlock();
-      DigestNextUnclaimed();
-      lock.lock();
-    } else {
-      m_Digested.wait(lock);
-    }
+  if (m_State->workers.empty()) {
+    FileDigest result;
+    result.read = DigestFile(m_State->paths[index], result.digest) == 1;
+    return result;
   }
-  return m_Slots[index].result;
-}
-
-bool CDigestQueue::DigestNextUnclaimed() {
-  size_t index;
-  {
-    std::lock_guard lock(m_Mutex);
-    if (m_Stopping || m_NextClaim == m_Paths.size()) return false;
-    index = m_NextClaim++;
+  std::unique_lock lock(m_State->mutex);
+  while (!m_State->results[index].done) {
+    if (!m_State->ServeOneRead(lock)) m_State->changed.wait(lock);
   }
-  // Only this thread touches the slot until it is marked done.
-  FileDigest result;
-  result.read = DigestFile(m_Paths[index], result.digest) == 1;
-  {
-    std::lock_guard lock(m_Mutex);
-    m_Slots[index].result = result;
-    m_Slots[index].done = true;
-  }
-  m_Digested.notify_all();
-  return true;
+  return m_State->results[index].digest;
 }

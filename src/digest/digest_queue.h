@@ -1,18 +1,23 @@
 // Digests a fixed list of files ahead of their turn, on worker threads, and hands the results
 // back in the list's order.
 //
-// Threads: one thread, the queue's owner, calls Next(). The workers that the queue starts call
-// only DigestFile, each on files that it alone has claimed, and hand each result over under the
-// queue's lock; the paths are only read.
+// Each worker digests several files at once, one per lane of the MD5 kernel (8 with AVX2, 16
+// with AVX-512), and takes the next file into a lane as soon as the lane's file ends. A lane
+// reads its file in large pieces into two buffers, so that one is digested while the other is
+// filled; any thread that has nothing better to do fills them, and a worker with few files
+// leaves the rest of the machine to read for it. Memory stays bounded whatever the files.
+//
+// Threads: one thread, the queue's owner, calls Next(). The workers share with it only the
+// state behind the queue's lock; a lane's file and buffers are touched by one thread at a time,
+// handed over under that lock.
 #pragma once
 
-#include <condition_variable>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "digest/md5.h"
+#include "digest/md5_lanes.h"
 
 struct FileDigest {
   bool read = false;  // false when the file could not be opened or read to its end
@@ -21,34 +26,22 @@ struct FileDigest {
 
 class CDigestQueue {
  public:
-  // Starts up to `workers` threads that digest `paths` in order; fewer when there are fewer
-  // files to share or the system gives no more threads. With none, Next() digests every file.
-  CDigestQueue(std::vector<std::string> paths, int workers);
+  // Starts up to `workers` threads that digest `paths` in order with the MD5 kernel of `level`
+  // (or the best level below it that the machine supports); fewer when the system gives no
+  // more threads. With none, Next() digests each file itself, at its turn.
+  CDigestQueue(std::vector<std::string> paths, int workers, Md5Level level);
   CDigestQueue(const CDigestQueue&) = delete;
   CDigestQueue& operator=(const CDigestQueue&) = delete;
-  // Waits for the workers to finish the files they have claimed, and for no others.
+  // Stops the workers after what they are doing and waits for them.
   ~CDigestQueue();
 
-  // The result of the next file of the list, once it is digested. While it waits, the calling
-  // thread digests the next unclaimed files itself. Must not be called more often than there
-  // are paths.
+  // The result of the next file of the list, once it is digested; meanwhile the calling thread
+  // helps to read files. Must not be called more often than there are paths.
   FileDigest Next();
 
+  struct State;
+
  private:
-  // Claims the first unclaimed file and digests it. Returns false when none was left.
-  bool DigestNextUnclaimed();
-
-  struct Slot {
-    FileDigest result;
-    bool done = false;  // guarded by m_Mutex
-  };
-
-  const std::vector<std::string> m_Paths;
-  std::vector<Slot> m_Slots;
-  std::mutex m_Mutex;
-  std::condition_variable m_Digested;
-  size_t m_NextClaim = 0;   // guarded by m_Mutex
-  size_t m_NextHanded = 0;  // the owner's alone
-  bool m_Stopping = false;  // guarded by m_Mutex
-  std::vector<std::thread> m_Workers;
+  std::unique_ptr<State> m_State;
+  size_t m_NextHanded = 0;
 };

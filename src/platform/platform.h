@@ -14,8 +14,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -91,15 +89,35 @@ struct FileStamp {
 };
 FileStamp GetFileStamp(const std::string& path);
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+// A regular file open for reading front to back. It closes itself; it belongs to one thread at
+// a time.
+class InputFile {
+ public:
+  InputFile() = default;
+  InputFile(InputFile&& other) noexcept;
+  InputFile& operator=(InputFile&& other) noexcept;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile();
 
-// Opens a regular file for reading its bytes as stored. The stream reads through the caller's
-// `buffer` of `size` bytes, which must outlive it. Empty when it cannot be opened, and for a
-// folder, a pipe or a device.
-UniqueFile OpenForBinaryRead(const std::string& path, char* buffer, size_t size);
+  bool IsOpen() const { return m_Handle != kNotOpen; }
+
+  // Reads up to `size` bytes into `buffer`. Returns the number read, 0 at the end of the file,
+  // or -1 when a read failed. A read that comes up short ends the file only once the reads have
+  // reached the size the file had when it was opened; then the end needs no call of its own.
+  std::int64_t Read(void* buffer, size_t size);
+
+  // Opens a regular file; not open when it cannot be opened, and for a folder, a pipe or a
+  // device (a pipe would wait for a writer forever).
+  static InputFile Open(const std::string& path);
+
+ private:
+  static constexpr std::intptr_t kNotOpen = -1;
+  std::intptr_t m_Handle = kNotOpen;  // a descriptor, or a HANDLE on Windows
+  std::uint64_t m_SizeAtOpen = 0;
+  std::uint64_t m_Offset = 0;
+  bool m_AtEnd = false;
+};
 
 enum class ReadResult {
   kOk,

@@ -176,14 +176,13 @@ bool WriteAll(int fd, std::string_view content) {
   return true;
 }
 
-// Opens an existing regular file for reading; -1 with errno set for anything else. Folders,
-// pipes and devices are refused: opening a pipe for reading would wait for a writer forever.
-// O_NONBLOCK, which keeps the open of a pipe from waiting, changes nothing for a regular file,
-// so it stays set.
-UniqueFd OpenRegularForReading(const std::string& path) {
+// Opens an existing regular file for reading, with what fstat tells of it in `info`; -1 with
+// errno set for anything else. Folders, pipes and devices are refused: opening a pipe for
+// reading would wait for a writer forever. O_NONBLOCK, which keeps the open of a pipe from
+// waiting, changes nothing for a regular file, so it stays set.
+UniqueFd OpenRegularForReading(const std::string& path, struct stat& info) {
   UniqueFd fd(::open(AnsiToNative(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd.get() < 0) return fd;
-  struct stat info;
   if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
     errno = EISDIR;
     return UniqueFd();
@@ -333,24 +332,53 @@ FileStamp GetFileStamp(const std::string& path) {
   return stamp;
 }
 
-UniqueFile OpenForBinaryRead(const std::string& path, char* buffer, size_t size) {
-  UniqueFd fd = OpenRegularForReading(path);
-  if (fd.get() < 0) return nullptr;
-  ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-  UniqueFile file(::fdopen(fd.get(), "rb"));
-  if (!file) return nullptr;
-  fd.release();
-  // glibc ignores the size when it is to allocate the buffer itself.
-  std::setvbuf(file.get(), buffer, _IOFBF, size);
+InputFile::InputFile(InputFile&& other) noexcept { *this = std::move(other); }
+
+InputFile& InputFile::operator=(InputFile&& other) noexcept {
+  if (this != &other) {
+    if (IsOpen()) ::close(static_cast<int>(m_Handle));
+    m_Handle = std::exchange(other.m_Handle, kNotOpen);
+    m_SizeAtOpen = other.m_SizeAtOpen;
+    m_Offset = other.m_Offset;
+    m_AtEnd = other.m_AtEnd;
+  }
+  return *this;
+}
+
+InputFile::~InputFile() {
+  if (IsOpen()) ::close(static_cast<int>(m_Handle));
+}
+
+InputFile InputFile::Open(const std::string& path) {
+  InputFile file;
+  struct stat info;
+  UniqueFd fd = OpenRegularForReading(path, info);
+  if (fd.get() < 0) return file;
+  file.m_SizeAtOpen = static_cast<std::uint64_t>(info.st_size);
+  // Worth a call only where reading ahead can help.
+  if (info.st_size > (1 << 20)) ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  file.m_Handle = fd.release();
   return file;
+}
+
+std::int64_t InputFile::Read(void* buffer, size_t size) {
+  if (m_AtEnd || size == 0) return 0;
+  ssize_t got;
+  do {
+    got = ::read(static_cast<int>(m_Handle), buffer, size);
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) return -1;
+  m_Offset += static_cast<std::uint64_t>(got);
+  if (got == 0 || (static_cast<size_t>(got) < size && m_Offset >= m_SizeAtOpen)) m_AtEnd = true;
+  return got;
 }
 
 ReadResult ReadWholeFile(const std::string& path, std::string& content) {
   content.clear();
-  UniqueFd fd = OpenRegularForReading(path);
-  if (fd.get() < 0) return errno == ENOENT ? ReadResult::kMissing : ReadResult::kUnopenable;
   struct stat info;
-  if (::fstat(fd.get(), &info) == 0) content.reserve(static_cast<size_t>(info.st_size));
+  UniqueFd fd = OpenRegularForReading(path, info);
+  if (fd.get() < 0) return errno == ENOENT ? ReadResult::kMissing : ReadResult::kUnopenable;
+  content.reserve(static_cast<size_t>(info.st_size));
   char buffer[64 * 1024];
   for (;;) {
     ssize_t got = ::read(fd.get(), buffer, sizeof buffer);

@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <memory>
+#include <utility>
 
 #include "platform/portable.h"
 
@@ -187,18 +189,7 @@ void Delete(const std::string& path) {
   }
 }
 
-// fopen of the C runtime; `mode` is plain ASCII.
-std::FILE* OpenStream(const std::string& path, const char* mode) {
-  if (FitsAnsiServices(path)) return std::fopen(path.c_str(), mode);
-  std::wstring wideMode(mode, mode + std::strlen(mode));
-  return _wfopen(LongPathForm(path).c_str(), wideMode.c_str());
-}
-
 // ---- Files
-
-bool IsFolder(DWORD attributes) {
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
 
 // The path of the file that `path` finally names, links followed; `path` itself when it does
 // not exist or the final path has no exact ANSI form.
@@ -385,11 +376,47 @@ FileStamp GetFileStamp(const std::string& path) {
   return stamp;
 }
 
-UniqueFile OpenForBinaryRead(const std::string& path, char* buffer, size_t size) {
-  if (IsFolder(Attributes(path))) return nullptr;
-  UniqueFile file(OpenStream(path, "rb"));
-  if (file) std::setvbuf(file.get(), buffer, _IOFBF, size);
+InputFile::InputFile(InputFile&& other) noexcept { *this = std::move(other); }
+
+InputFile& InputFile::operator=(InputFile&& other) noexcept {
+  if (this != &other) {
+    if (IsOpen()) CloseHandle(reinterpret_cast<HANDLE>(m_Handle));
+    m_Handle = std::exchange(other.m_Handle, kNotOpen);
+    m_SizeAtOpen = other.m_SizeAtOpen;
+    m_Offset = other.m_Offset;
+    m_AtEnd = other.m_AtEnd;
+  }
+  return *this;
+}
+
+InputFile::~InputFile() {
+  if (IsOpen()) CloseHandle(reinterpret_cast<HANDLE>(m_Handle));
+}
+
+InputFile InputFile::Open(const std::string& path) {
+  InputFile file;
+  UniqueHandle handle =
+      OpenHandle(path, GENERIC_READ, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  LARGE_INTEGER size;
+  // A folder does not open without backup semantics; a pipe or a device is no disk file.
+  if (!handle || GetFileType(handle.get()) != FILE_TYPE_DISK ||
+      !GetFileSizeEx(handle.get(), &size)) {
+    return file;
+  }
+  file.m_SizeAtOpen = static_cast<std::uint64_t>(size.QuadPart);
+  file.m_Handle = reinterpret_cast<std::intptr_t>(handle.release());
   return file;
+}
+
+std::int64_t InputFile::Read(void* buffer, size_t size) {
+  if (m_AtEnd || size == 0) return 0;
+  DWORD got = 0;
+  DWORD asked = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+  if (!ReadFile(reinterpret_cast<HANDLE>(m_Handle), buffer, asked, &got, nullptr)) return -1;
+  m_Offset += got;
+  if (got == 0 || (got < asked && m_Offset >= m_SizeAtOpen)) m_AtEnd = true;
+  return got;
 }
 
 ReadResult ReadWholeFile(const std::string& path, std::string& content) {
