@@ -117,8 +117,10 @@ class LaneSet {
 
   // Takes files into free lanes while this worker may; false when it took none.
   bool Claim(std::unique_lock<std::mutex>& lock);
-  // Moves every lane on; true when every lane in use has a block to append.
-  bool Advance(std::unique_lock<std::mutex>& lock, size_t& ready);
+  // Moves every lane on: finishes the lanes whose file ended (false when it finished none, so
+  // that the worker claims files for them first), counting in `ready` those with a block to
+  // append and setting `allReady` when that is every lane in use.
+  bool Advance(std::unique_lock<std::mutex>& lock, size_t& ready, bool& allReady);
   // Appends what the ready lanes hold.
   void Step(bool alone);
   size_t InUse() const { return m_Count; }
@@ -157,6 +159,8 @@ bool LaneSet::Claim(std::unique_lock<std::mutex>& lock) {
         static_cast<size_t>(std::find(m_InUse.begin(), m_InUse.end(), false) - m_InUse.begin());
     m_InUse[slot] = true;
     ++m_Count;
+    // Another worker may claim now that this one has fewer free lanes.
+    m_State.changed.notify_all();
     lock.unlock();
     Start(slot, fileIndex);
     lock.lock();
@@ -213,8 +217,9 @@ void LaneSet::Finish(size_t slot, std::unique_lock<std::mutex>& lock) {
   lock.lock();
 }
 
-bool LaneSet::Advance(std::unique_lock<std::mutex>& lock, size_t& ready) {
+bool LaneSet::Advance(std::unique_lock<std::mutex>& lock, size_t& ready, bool& allReady) {
   ready = 0;
+  bool finished = false;
   for (size_t slot = 0; slot < m_Lanes.size(); ++slot) {
     if (!m_InUse[slot]) continue;
     Lane& lane = m_Lanes[slot];
@@ -225,6 +230,7 @@ bool LaneSet::Advance(std::unique_lock<std::mutex>& lock, size_t& ready) {
     }
     if (lane.ended) {
       Finish(slot, lock);
+      finished = true;
       continue;
     }
     Buffer& next = lane.buffers[1 - lane.current];
@@ -243,7 +249,8 @@ bool LaneSet::Advance(std::unique_lock<std::mutex>& lock, size_t& ready) {
     }
     --slot;  // look at the lane again with its new bytes
   }
-  return ready == m_Count;
+  allReady = ready == m_Count;
+  return finished;
 }
 
 void LaneSet::Step(bool alone) {
@@ -292,7 +299,8 @@ void CDigestQueue::State::RunWorker(size_t worker) {
   while (!stopping) {
     lanes.Claim(lock);
     size_t ready = 0;
-    bool allReady = lanes.Advance(lock, ready);
+    bool allReady = false;
+    if (lanes.Advance(lock, ready, allReady)) continue;  // lanes came free: fill them first
     if (lanes.InUse() == 0 && nextClaim == paths.size() && filesInLanes == 0) break;
     if (ready > 0 && (allReady || reads.empty())) {
       bool alone = lanes.InUse() == 1 && nextClaim == paths.size();
