@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The Windows half of CI: cross-builds Tabulon.exe and the whole test suite with MinGW-w64 in
 # build-windows, shows the executable's manifest and imports, runs the suite under Wine through
-# CTest, and compares the Windows executable's results with the Linux one's.
+# CTest (the tests that run the tool end to end once more as on an English Windows), and compares
+# the Windows executable's results, as on a Chinese and on an English Windows, with the Linux
+# one's.
 #
 # The packages (g++-mingw-w64-x86-64, wine64, locales) are installed by .ci/run. Set
 # TABULON_LINUX_BUILD to a Linux build directory that holds Tabulon.exe to compare with it;
@@ -10,11 +12,14 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 
-# Wine takes its ANSI code page from the locale: zh_CN.UTF-8 gives code page 936.
-if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf-\?8'; then
-  echo "=== Generating the zh_CN.UTF-8 locale"
-  localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
-fi
+# Wine takes its ANSI code page from the locale: zh_CN.UTF-8 gives code page 936, en_US.UTF-8
+# gives 1252. The tool must behave the same under both.
+for language in zh_CN en_US; do
+  if ! locale -a 2>/dev/null | grep -qix "$language\.utf-\?8"; then
+    echo "=== Generating the $language.UTF-8 locale"
+    localedef -i "$language" -f UTF-8 "$language.UTF-8"
+  fi
+done
 
 export WINEDEBUG=-all
 if [ ! -f "${WINEPREFIX:-$HOME/.wine}/system.reg" ]; then

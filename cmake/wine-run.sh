@@ -2,10 +2,14 @@
 # Runs a Windows program under Wine as the tests expect it: a Chinese Windows (ANSI code page 936)
 # and no Wine debug output. Used as CMake's cross-compiling emulator, so CTest runs the Windows
 # test programs through it. The exit status is the program's.
+#
+# Wine takes the system's ANSI code page from the Unix locale. TABULON_WINE_LOCALE names another
+# UTF-8 locale to run under: en_US.UTF-8 gives an English Windows (code page 1252).
 set -u
 
-export LANG=zh_CN.UTF-8
-export LC_ALL=zh_CN.UTF-8
+wine_locale=${TABULON_WINE_LOCALE:-zh_CN.UTF-8}
+export LANG=$wine_locale
+export LC_ALL=$wine_locale
 export WINEDEBUG=-all
 # No prompts to install Mono or Gecko, which nothing here needs.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
@@ -15,8 +19,9 @@ if [ $# -eq 0 ]; then
   exit 2
 fi
 
-if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf-\?8'; then
-  echo "$0: the locale zh_CN.UTF-8 is missing (localedef -i zh_CN -f UTF-8 zh_CN.UTF-8)" >&2
+language=${wine_locale%%.*}
+if ! locale -a 2>/dev/null | grep -qix "$language\.utf-\?8"; then
+  echo "$0: the locale $wine_locale is missing (localedef -i $language -f UTF-8 $wine_locale)" >&2
   exit 2
 fi
 

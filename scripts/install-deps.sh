@@ -17,9 +17,12 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
-# Wine uses the Chinese ANSI code page (936) only when this locale exists.
-if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
-fi
+# Wine uses the Chinese ANSI code page (936) only when zh_CN.UTF-8 exists; the Windows tests also
+# run on an English Windows (code page 1252), which en_US.UTF-8 gives.
+for language in zh_CN en_US; do
+  if ! locale -a 2>/dev/null | grep -qi "^$language\.utf-\?8$"; then
+    sudo_cmd=()
+    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+    "${sudo_cmd[@]}" localedef -i "$language" -f UTF-8 "$language.UTF-8"
+  fi
+done

@@ -1,10 +1,11 @@
 // The thin layer over the operating system. Every OS call of the tool sits behind this header;
 // platform_posix.cpp and platform_windows.cpp implement it, and CMake builds one of them.
 //
-// All text crossing this header is a narrow byte string in the ANSI code page of a Chinese
-// Windows (code page 936, GBK). The Windows build gets such strings from the A services; the
-// POSIX build converts between them and the UTF-8 names of the file system, so both builds see
-// a folder the same way and write the same bytes for it.
+// All text crossing this header is a narrow byte string in code page 936 (GBK), the ANSI code
+// page of a Chinese Windows, which "ANSI" means below. Each build converts names and paths to and
+// from it itself: the Windows build from the UTF-16 of the wide services, whatever the system's
+// own code page, the POSIX build from the UTF-8 names of the file system. So both builds see a
+// folder as a Chinese Windows does and write the same bytes for it.
 //
 // Threads: every function here may run on several threads at once. The layer keeps no mutable
 // state that threads share: a converter with conversion state (iconv) belongs to one thread,

@@ -265,8 +265,6 @@ bool GetExecutablePath(std::string& path) {
 
 // ---- Multibyte text
 
-bool IsLeadByte(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
-
 std::string AnsiToUtf8(std::string_view ansi) {
   std::string utf8;
   ToUtf8Converter().Convert(ansi, utf8, false);

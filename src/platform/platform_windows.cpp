@@ -1,16 +1,16 @@
-// Windows implementation of the platform layer, over the ANSI (A) services of Win32 and the C
-// runtime's own streams. Folder entries come from the wide listing: the ANSI listing shows a
-// name without an exact ANSI form as '?' or as a best-fit look-alike, which would name another
-// file or none, so the names are converted here and such a name is marked as not exact.
+// Windows implementation of the platform layer, over the wide (W) services of Win32 and the C
+// runtime's wide-path streams. The tool's text is code page 936 on every Windows, whatever the
+// system's ANSI code page: the lists are read by Chinese clients, and an English build machine
+// (code page 1252) would turn every Chinese name into '?'. So this file converts names and paths
+// with code page 936 itself and hands the services only UTF-16; the A services and the narrow
+// paths of the C runtime, which convert with the system's code page, are never called.
 //
 // Wherever Windows leaves a choice (the order of a listing, characters of the code page's
-// user-defined area, a link in place of an INI file, a path longer than the A services take),
-// the choice is the one the POSIX build makes, so that both builds give the same bytes for the
-// same folder.
+// user-defined area, a link in place of an INI file, a path longer than MAX_PATH), the choice is
+// the one the POSIX build makes, so that both builds give the same bytes for the same folder.
 #include <windows.h>
 
 #include <algorithm>
-#include <cstring>
 #include <cwchar>
 #include <memory>
 #include <utility>
@@ -23,9 +23,12 @@ const char kPathSeparator = '\\';
 
 namespace {
 
-// Windows paths hold at most 32767 UTF-16 units; in the ANSI code page that is twice as many
-// bytes at most.
-constexpr DWORD kMaxPathLength = 1u << 16;
+// Code page 936 (GBK), the ANSI code page of a Chinese Windows; Windows carries its tables
+// whatever its own code page.
+constexpr UINT kCodePage = 936;
+
+// Windows paths hold at most 32767 UTF-16 units: a buffer of this size surely holds one.
+constexpr DWORD kMaxPathBuffer = 1u << 16;
 
 // Code page 936 maps its user-defined area to the private-use characters; the C library's
 // tables of the POSIX build do not know them, so neither build takes such a character as exact.
@@ -34,8 +37,9 @@ bool IsPrivateUse(wchar_t unit) { return unit >= 0xE000 && unit <= 0xF8FF; }
 bool IsHighSurrogate(wchar_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool IsLowSurrogate(wchar_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
-// Appends the ANSI form of one character (one UTF-16 unit or a surrogate pair) when it has an
-// exact one: no default character, no best fit, and the bytes read back as the same character.
+// Appends the code page 936 form of one character (one UTF-16 unit or a surrogate pair) when it
+// has an exact one: no default character, no best fit, and the bytes read back as the same
+// character.
 bool AppendAnsiChar(const wchar_t* units, int count, std::string& ansi) {
   if (count == 1 && units[0] < 0x80) {
     ansi.push_back(static_cast<char>(units[0]));
@@ -44,11 +48,11 @@ bool AppendAnsiChar(const wchar_t* units, int count, std::string& ansi) {
   if (count == 1 && IsPrivateUse(units[0])) return false;
   char bytes[8];
   BOOL usedDefault = FALSE;
-  int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units, count, bytes, sizeof bytes,
-                                   nullptr, &usedDefault);
+  int length = WideCharToMultiByte(kCodePage, WC_NO_BEST_FIT_CHARS, units, count, bytes,
+                                   sizeof bytes, nullptr, &usedDefault);
   if (length <= 0 || usedDefault) return false;
   wchar_t back[4];
-  int backLength = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes, length, back, 4);
+  int backLength = MultiByteToWideChar(kCodePage, MB_ERR_INVALID_CHARS, bytes, length, back, 4);
   if (backLength != count || std::wmemcmp(back, units, static_cast<size_t>(count)) != 0) {
     return false;
   }
@@ -56,7 +60,7 @@ bool AppendAnsiChar(const wchar_t* units, int count, std::string& ansi) {
   return true;
 }
 
-// UTF-16 to ANSI, one '?' for each character without an exact ANSI form (a surrogate pair is
+// UTF-16 to code page 936, one '?' for each character without an exact form (a surrogate pair is
 // one character). Returns true when every character converted exactly.
 bool WideToAnsi(std::wstring_view wide, std::string& ansi) {
   ansi.clear();
@@ -135,14 +139,15 @@ UniqueHandle Owned(HANDLE handle) {
 
 // ---- Paths for the services
 
-// The A services refuse a path of MAX_PATH characters or more (error 206, file name too long),
-// which the Linux build takes. Such a path goes to the W service in the "\\?\" form instead,
-// which has no such limit. A path of fewer than MAX_PATH bytes surely has fewer characters.
-bool FitsAnsiServices(const std::string& path) { return path.size() < MAX_PATH; }
-
-std::wstring LongPathForm(const std::string& path) {
+// The form of `path` the W services take: its UTF-16 text, or for a path of MAX_PATH units or
+// more, which the services refuse (error 206, file name too long) and the Linux build takes, the
+// "\\?\" form of the full path, which has no such limit. The full path rests on the current
+// folder, which the tool never changes. Empty, which no service opens, when `path` is no valid
+// code page 936 text.
+std::wstring WidePath(const std::string& path) {
   std::wstring wide;
-  if (!DecodeStrictly(CP_ACP, path, wide)) return {};
+  if (!DecodeStrictly(kCodePage, path, wide)) return {};
+  if (wide.size() < MAX_PATH) return wide;
   DWORD length = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
   std::wstring full(length, L'\0');
   length = GetFullPathNameW(wide.c_str(), length, full.data(), nullptr);
@@ -153,46 +158,19 @@ std::wstring LongPathForm(const std::string& path) {
   return L"\\\\?\\" + full;
 }
 
-DWORD Attributes(const std::string& path) {
-  return FitsAnsiServices(path) ? GetFileAttributesA(path.c_str())
-                                : GetFileAttributesW(LongPathForm(path).c_str());
-}
-
-bool SetAttributes(const std::string& path, DWORD attributes) {
-  return (FitsAnsiServices(path)
-              ? SetFileAttributesA(path.c_str(), attributes)
-              : SetFileAttributesW(LongPathForm(path).c_str(), attributes)) != FALSE;
-}
+DWORD Attributes(const std::string& path) { return GetFileAttributesW(WidePath(path).c_str()); }
 
 // Empty when the file cannot be opened; GetLastError() tells why.
 UniqueHandle OpenHandle(const std::string& path, DWORD access, DWORD disposition, DWORD flags,
                         DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE) {
-  return Owned(FitsAnsiServices(path)
-                   ? CreateFileA(path.c_str(), access, share, nullptr, disposition, flags, nullptr)
-                   : CreateFileW(LongPathForm(path).c_str(), access, share, nullptr, disposition,
-                                 flags, nullptr));
-}
-
-bool MoveReplacing(const std::string& from, const std::string& to) {
-  constexpr DWORD kFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-  if (FitsAnsiServices(from) && FitsAnsiServices(to)) {
-    return MoveFileExA(from.c_str(), to.c_str(), kFlags) != FALSE;
-  }
-  return MoveFileExW(LongPathForm(from).c_str(), LongPathForm(to).c_str(), kFlags) != FALSE;
-}
-
-void Delete(const std::string& path) {
-  if (FitsAnsiServices(path)) {
-    DeleteFileA(path.c_str());
-  } else {
-    DeleteFileW(LongPathForm(path).c_str());
-  }
+  return Owned(
+      CreateFileW(WidePath(path).c_str(), access, share, nullptr, disposition, flags, nullptr));
 }
 
 // ---- Files
 
 // The path of the file that `path` finally names, links followed; `path` itself when it does
-// not exist or the final path has no exact ANSI form.
+// not exist or the final path has no exact code page 936 form.
 std::string FinalPath(const std::string& path) {
   UniqueHandle file = OpenHandle(path, 0, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
   if (!file) return path;
@@ -232,50 +210,35 @@ bool WriteAll(HANDLE file, std::string_view content) {
 
 bool GetExecutablePath(std::string& path) {
   path.clear();
-  std::string ansi;
-  for (DWORD size = MAX_PATH;; size *= 2) {
-    if (size > kMaxPathLength) return false;
-    ansi.assign(size, '\0');
-    SetLastError(ERROR_SUCCESS);
-    DWORD length = GetModuleFileNameA(nullptr, ansi.data(), size);
-    if (length == 0) return false;
-    // A cut path comes back either with the full size or, when the cut falls inside a
-    // double-byte character, one byte shorter; the error code tells both apart from a whole one.
-    if (length < size && GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-      ansi.resize(length);
-      break;
-    }
-  }
   std::wstring wide;
   for (DWORD size = MAX_PATH;; size *= 2) {
-    if (size > kMaxPathLength) return false;
+    if (size > kMaxPathBuffer) return false;
     wide.assign(size, L'\0');
     DWORD length = GetModuleFileNameW(nullptr, wide.data(), size);
     if (length == 0) return false;
+    // A cut path comes back as long as the buffer.
     if (length < size) {
       wide.resize(length);
       break;
     }
   }
-  // The ANSI query gives '?' or a look-alike for a character without an exact ANSI form.
-  std::string exact;
-  if (!WideToAnsi(wide, exact) || exact != ansi) return false;
-  path = std::move(ansi);
+  if (!WideToAnsi(wide, path)) {
+    path.clear();
+    return false;
+  }
   return true;
 }
 
 // ---- Multibyte text
 
-bool IsLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
-
 std::string AnsiToUtf8(std::string_view ansi) {
   std::wstring wide;
-  if (DecodeStrictly(CP_ACP, ansi, wide) && !HasPrivateUse(wide)) return WideToUtf8(wide);
+  if (DecodeStrictly(kCodePage, ansi, wide) && !HasPrivateUse(wide)) return WideToUtf8(wide);
   // Character by character: each character that does not convert becomes one '?'.
   std::string utf8;
   for (size_t i = 0; i < ansi.size();) {
     size_t length = i + 1 < ansi.size() && IsLeadByte(static_cast<unsigned char>(ansi[i])) ? 2 : 1;
-    if (DecodeStrictly(CP_ACP, ansi.substr(i, length), wide) && !HasPrivateUse(wide)) {
+    if (DecodeStrictly(kCodePage, ansi.substr(i, length), wide) && !HasPrivateUse(wide)) {
       utf8 += WideToUtf8(wide);
     } else {
       utf8.push_back('?');
@@ -289,7 +252,7 @@ std::string Utf8ToAnsi(std::string_view utf8) {
   std::wstring wide;
   std::string ansi;
   if (DecodeStrictly(CP_UTF8, utf8, wide) && WideToAnsi(wide, ansi)) return ansi;
-  // Sequence by sequence: each one without an exact ANSI form becomes one '?'.
+  // Sequence by sequence: each one without an exact code page 936 form becomes one '?'.
   ansi.clear();
   while (!utf8.empty()) {
     size_t length = Utf8SequenceLength(utf8);
@@ -310,13 +273,7 @@ std::string Utf8ToAnsi(std::string_view utf8) {
 
 bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries) {
   entries.clear();
-  std::string ansiPattern = directory + "*.*";
-  std::wstring pattern;
-  if (FitsAnsiServices(ansiPattern)) {
-    if (!DecodeStrictly(CP_ACP, ansiPattern, pattern)) return false;
-  } else {
-    pattern = LongPathForm(directory) + L"*.*";
-  }
+  std::wstring pattern = WidePath(directory + "*.*");
   WIN32_FIND_DATAW found;
   std::unique_ptr<void, decltype(&FindClose)> search(FindFirstFileW(pattern.c_str(), &found),
                                                      &FindClose);
@@ -361,10 +318,7 @@ bool GetFileId(const std::string& path, FileId& id) {
 FileStamp GetFileStamp(const std::string& path) {
   FileStamp stamp;
   WIN32_FILE_ATTRIBUTE_DATA data;
-  BOOL found = FitsAnsiServices(path)
-                   ? GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)
-                   : GetFileAttributesExW(LongPathForm(path).c_str(), GetFileExInfoStandard, &data);
-  if (!found) return stamp;
+  if (!GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data)) return stamp;
   stamp.exists = true;
   stamp.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   // FILETIME counts 100 ns steps from 1601; the stamp counts nanoseconds from 1970.
@@ -471,11 +425,16 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view content) {
   ok = CloseHandle(file.release()) != FALSE && ok;
   constexpr DWORD kKeptAttributes =
       FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  std::wstring wideTemporary = WidePath(temporary);
   if (ok && exists && (old & kKeptAttributes) != 0) {
-    ok = SetAttributes(temporary, old & (kKeptAttributes | FILE_ATTRIBUTE_ARCHIVE));
+    ok = SetFileAttributesW(wideTemporary.c_str(),
+                            old & (kKeptAttributes | FILE_ATTRIBUTE_ARCHIVE)) != FALSE;
   }
-  if (ok) ok = MoveReplacing(temporary, target);
-  if (!ok) Delete(temporary);
+  if (ok) {
+    ok = MoveFileExW(wideTemporary.c_str(), WidePath(target).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+  }
+  if (!ok) DeleteFileW(wideTemporary.c_str());
   return ok;
 }
 
@@ -490,10 +449,10 @@ bool WriteConsoleText(std::string_view text) {
   if (text.empty()) return true;
   // Code page 936 whatever the console's own code page.
   int inLength = static_cast<int>(text.size());
-  int length = MultiByteToWideChar(936, 0, text.data(), inLength, nullptr, 0);
+  int length = MultiByteToWideChar(kCodePage, 0, text.data(), inLength, nullptr, 0);
   std::wstring wide(static_cast<size_t>(std::max(length, 0)), L'\0');
   if (length <= 0 ||
-      MultiByteToWideChar(936, 0, text.data(), inLength, wide.data(), length) != length) {
+      MultiByteToWideChar(kCodePage, 0, text.data(), inLength, wide.data(), length) != length) {
     return false;
   }
   DWORD written = 0;

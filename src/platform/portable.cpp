@@ -1,5 +1,5 @@
-// The parts of the platform layer that are the same on every system: the multibyte rules of the
-// ANSI code page, which rest only on IsLeadByte, UTF-8 decoding and the order of a listing.
+// The parts of the platform layer that are the same on every system: the multibyte rules of
+// code page 936, UTF-8 decoding and the order of a listing.
 #include "platform/portable.h"
 
 #include <algorithm>
@@ -8,6 +8,8 @@
 #include <cstdio>
 
 namespace platform {
+
+bool IsLeadByte(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
 
 size_t FindLastSeparator(std::string_view path) {
   size_t found = std::string_view::npos;

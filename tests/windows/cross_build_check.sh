@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs the Linux Tabulon.exe and the Windows one (under Wine) on the same set of folders and
-# checks that they write byte-identical files and print the same console texts, apart from the
-# path separator, the drive prefix (Z:) and the CR LF line ends of the Windows console.
+# Runs the Linux Tabulon.exe and the Windows one (under Wine, once as on a Chinese Windows and once
+# as on an English one) on the same set of folders and checks that all three runs write
+# byte-identical files and print the same console texts, apart from the path separator, the drive
+# prefix (Z:) and the CR LF line ends of the Windows console.
 #
 #   tests/windows/cross_build_check.sh [--linux-build DIR] [--windows-build DIR] [--keep]
 #
@@ -230,8 +231,16 @@ folder_missing_configs() {
 scenarios=(sample chinese many awkward_names links deep former encoding boundaries nul_first read_only missing_configs)
 compared_files=(update_file.ini client.ini set_e.ini game_e.ini client_e.ini)
 
+# The Windows executable runs on a Chinese Windows and on an English one (system code pages 936
+# and 1252, chosen by the locale Wine runs under); each run must give what the Linux build gives.
+wine_locales=(zh_CN.UTF-8 en_US.UTF-8)
+
 passed=0
 failed=0
+report_same() {
+  passed=$((passed + 1))
+  printf '  same       %s\n' "$1"
+}
 report_difference() {
   failed=$((failed + 1))
   printf '  DIFFERENT  %s\n' "$1"
@@ -247,59 +256,40 @@ normalise_windows_output() {  # FILE WINDOWS_FOLDER LINUX_FOLDER
     perl -0777 -pe 's/\r\n/\n/g; s/\Q$ENV{FOLDER}\E/$ENV{LINUX_FOLDER}/g' "$1"
 }
 
-for scenario in "${scenarios[@]}"; do
-  echo "== $scenario"
-  linux_dir="$work/linux/$scenario"
-  windows_dir="$work/windows/$scenario"
-  if [ "$scenario" = deep ]; then
-    long=$(printf 'long-folder-name-%.0s' {1..5})
-    linux_dir+="/$long/$long/$long/深"
-    windows_dir+="/$long/$long/$long/深"
-  fi
-  mkdir -p "$linux_dir" "$windows_dir"
-  "folder_$scenario" "$linux_dir"
-  # The same folder for both: copied with modes, so read-only stays read-only.
-  cp -a "$linux_dir/." "$windows_dir/"
-  # Each build runs its own copy, from another current folder, with input at its end.
-  cp "$linux_exe" "$linux_dir/Tabulon.exe"
+# Runs the Windows executable copied into WINDOWS_DIR under LOCALE and compares exit status,
+# console text, written files and folder contents with the Linux run of the scenario.
+run_windows_and_compare() {  # LOCALE WINDOWS_DIR
+  local wine_locale=$1 windows_dir=$2 windows_status file
+  local output="$work/$scenario.windows-$wine_locale"
   cp "$windows_exe" "$windows_dir/Tabulon.exe"
   set +e
-  # A run that hangs (a device name opened as a file can block) is stopped: status 124.
-  (cd / && timeout -k 10 120 "$linux_dir/Tabulon.exe" </dev/null >"$work/$scenario.linux.out" \
-    2>"$work/$scenario.linux.err")
-  linux_status=$?
-  (cd / && timeout -k 10 120 "$wine_run" "$windows_dir/Tabulon.exe" </dev/null \
-    >"$work/$scenario.windows.raw" 2>"$work/$scenario.windows.err")
+  (cd / && TABULON_WINE_LOCALE=$wine_locale timeout -k 10 120 "$wine_run" \
+    "$windows_dir/Tabulon.exe" </dev/null >"$output.raw" 2>"$output.err")
   windows_status=$?
   set -e
 
   if [ "$linux_status" -eq "$windows_status" ]; then
-    passed=$((passed + 1))
-    printf '  same       exit status %s\n' "$linux_status"
+    report_same "$wine_locale exit status $linux_status"
   else
-    report_difference "exit status: Linux $linux_status, Windows $windows_status"
+    report_difference "$wine_locale exit status: Linux $linux_status, Windows $windows_status"
   fi
 
-  normalise_windows_output "$work/$scenario.windows.raw" "$windows_dir" "$linux_dir" \
-    >"$work/$scenario.windows.out"
-  if cmp -s "$work/$scenario.linux.out" "$work/$scenario.windows.out"; then
-    passed=$((passed + 1))
-    printf '  same       console text (%s lines)\n' "$(wc -l <"$work/$scenario.linux.out")"
+  normalise_windows_output "$output.raw" "$windows_dir" "$linux_dir" >"$output.out"
+  if cmp -s "$work/$scenario.linux.out" "$output.out"; then
+    report_same "$wine_locale console text ($(wc -l <"$output.out") lines)"
   else
-    report_difference "console text (GBK shown as UTF-8; < Linux, > Windows):"
+    report_difference "$wine_locale console text (GBK shown as UTF-8; < Linux, > Windows):"
     diff <(iconv -f GBK -t UTF-8 -c "$work/$scenario.linux.out") \
-      <(iconv -f GBK -t UTF-8 -c "$work/$scenario.windows.out") | head -20 | sed 's/^/      /' || true
+      <(iconv -f GBK -t UTF-8 -c "$output.out") | head -20 | sed 's/^/      /' || true
   fi
 
   for file in "${compared_files[@]}"; do
     if [ ! -e "$linux_dir/$file" ] && [ ! -e "$windows_dir/$file" ]; then
-      passed=$((passed + 1))
-      printf '  same       %s (written by neither)\n' "$file"
+      report_same "$wine_locale $file (written by neither)"
     elif cmp -s "$linux_dir/$file" "$windows_dir/$file"; then
-      passed=$((passed + 1))
-      printf '  same       %s (%s bytes)\n' "$file" "$(wc -c <"$linux_dir/$file")"
+      report_same "$wine_locale $file ($(wc -c <"$linux_dir/$file") bytes)"
     else
-      report_difference "$file"
+      report_difference "$wine_locale $file"
       diff <(od -An -c "$linux_dir/$file" 2>&1) <(od -An -c "$windows_dir/$file" 2>&1) \
         | head -10 | sed 's/^/      /' || true
     fi
@@ -308,18 +298,46 @@ for scenario in "${scenarios[@]}"; do
   # Nothing else may differ either: no leftover temporary file, no other file touched.
   if diff <(cd "$linux_dir" && find . ! -name Tabulon.exe -printf '%p %s %m\n' | LC_ALL=C sort) \
     <(cd "$windows_dir" && find . ! -name Tabulon.exe -printf '%p %s %m\n' | LC_ALL=C sort) \
-    >"$work/$scenario.tree.diff"; then
-    passed=$((passed + 1))
-    printf '  same       folder contents (names, sizes, modes)\n'
+    >"$output.tree.diff"; then
+    report_same "$wine_locale folder contents (names, sizes, modes)"
   else
-    report_difference "folder contents:"
-    head -10 "$work/$scenario.tree.diff" | sed 's/^/      /'
+    report_difference "$wine_locale folder contents:"
+    head -10 "$output.tree.diff" | sed 's/^/      /'
   fi
+}
+
+for scenario in "${scenarios[@]}"; do
+  echo "== $scenario"
+  subfolder=$scenario
+  if [ "$scenario" = deep ]; then
+    long=$(printf 'long-folder-name-%.0s' {1..5})
+    subfolder+="/$long/$long/$long/深"
+  fi
+  linux_dir="$work/linux/$subfolder"
+  mkdir -p "$linux_dir"
+  "folder_$scenario" "$linux_dir"
+  # The same folder for every run: copied with modes, so read-only stays read-only.
+  for wine_locale in "${wine_locales[@]}"; do
+    mkdir -p "$work/windows-$wine_locale/$subfolder"
+    cp -a "$linux_dir/." "$work/windows-$wine_locale/$subfolder/"
+  done
+  # Each run has its own copy and starts from another current folder, with input at its end.
+  cp "$linux_exe" "$linux_dir/Tabulon.exe"
+  set +e
+  # A run that hangs (a device name opened as a file can block) is stopped: status 124.
+  (cd / && timeout -k 10 120 "$linux_dir/Tabulon.exe" </dev/null >"$work/$scenario.linux.out" \
+    2>"$work/$scenario.linux.err")
+  linux_status=$?
+  set -e
+  for wine_locale in "${wine_locales[@]}"; do
+    run_windows_and_compare "$wine_locale" "$work/windows-$wine_locale/$subfolder"
+  done
 done
 
 echo
 if [ "$failed" -eq 0 ]; then
-  echo "The Linux and the Windows Tabulon.exe gave the same files and texts for ${#scenarios[@]} folders."
+  echo "The Linux Tabulon.exe and the Windows one under ${wine_locales[*]} gave the same files and" \
+    "texts for ${#scenarios[@]} folders."
 else
   echo "The Linux and the Windows Tabulon.exe differ (folders kept in $work)."
   trap - EXIT
