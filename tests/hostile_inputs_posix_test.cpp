@@ -1,7 +1,7 @@
-// Hostile inputs that need POSIX facilities, run end to end through the built Tabulon.exe: names
-// no INI value can carry, entries that are no readable file (links, a FIFO, a socket, a file whose
-// read fails), a file past 4 GiB, a folder on a read-only file system and one on a full file
-// system. hostile_inputs.md lists every case with its outcome.
+// Hostile inputs that need POSIX facilities, run end to end through the built Tabulon.exe: entries
+// that are no readable file (links, a FIFO, a socket, a file whose read fails), a file past 4 GiB,
+// a folder on a read-only file system and one on a full file system. hostile_inputs.md lists every
+// case with its outcome.
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -12,30 +12,12 @@
 #include <cstring>
 #include <future>
 
-#include "hostile_inputs.h"
+#include "support/test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using namespace hostile_inputs;
-using testing_support::ReadBytes;
-using testing_support::RunExecutable;
-using testing_support::RunTabulonIn;
-using testing_support::TempFolder;
-using testing_support::ToolRun;
-using testing_support::WriteBytes;
-
-constexpr char kUrl[] = "http://cdn.example/game";
-const std::string kClient = std::string("[updateserver]\r\nURL=") + kUrl + "\r\n";
-
-// The console lines of a name the lists cannot carry.
-std::string Refused(int count, const fs::path& folder, const std::string& ansiName) {
-  return Started(count, folder, ansiName) + Text(texts::kNameRefused, ansiName.c_str());
-}
-
-std::string Unreadable(int count, const fs::path& folder, const std::string& name) {
-  return Started(count, folder, name) + Text(texts::kFileUnreadable, name.c_str());
-}
+using namespace testing_support;
 
 // Copies the tool into `folder` and runs it as RunTabulonIn does, but ends it after 60 seconds
 // (exit status 124), so that a run that waits forever fails the test instead of hanging it.
@@ -47,50 +29,6 @@ ToolRun RunTabulonBounded(const fs::path& folder) {
   WriteBytes(wrapper, "#!/bin/sh\nexec timeout 60 '" + tool.string() + "'\n");
   fs::permissions(wrapper, fs::perms::owner_all);
   return RunExecutable(wrapper);
-}
-
-// Names with CR, blanks or Ctrl+Z at an end, wrapped in quotes, not valid UTF-8, or holding a
-// character code page 936 lacks: each is counted and refused, and the run fails. The others are
-// listed as usual.
-TEST(HostileInputsPosix, NamesNoIniValueCanCarryAreRefused) {
-  TempFolder folder;
-  struct Name {
-    std::string onDisk;
-    std::string shown;  // in the ANSI code page, '?' for what does not convert
-    bool refused;
-  };
-  // In the order the folder is listed.
-  const std::vector<Name> names = {
-      {"\tlead-tab.bin", "\tlead-tab.bin", true},
-      {"\032ctrl-z.bin", "\032ctrl-z.bin", true},  // Ctrl+Z, written in octal
-      {"\"double-quoted\"", "\"double-quoted\"", true},
-      {"bad-\xFF.bin", "bad-?.bin", true},
-      {"cr\rin.bin", "cr\rin.bin", true},
-      {"game.ini", "game.ini", false},
-      {"ok.bin", "ok.bin", false},
-      {"set.ini", "set.ini", false},
-      {"trail-tab.bin\t", "trail-tab.bin\t", true},
-      {"\xE0\xB8\x81.bin", "?.bin", true},  // a Thai letter
-  };
-  for (const Name& name : names) WriteBytes(folder.path() / name.onDisk, name.onDisk);
-
-  ToolRun run = RunTabulonIn(folder.path());
-  std::string expected = Opening();
-  List listed;
-  int count = 0;
-  for (const Name& name : names) {
-    ++count;
-    if (name.refused) {
-      expected += Refused(count, folder.path(), name.shown);
-    } else {
-      listed.emplace_back(name.shown, Md5Hex(name.onDisk));
-      expected += Listed(count, folder.path(), name.shown, listed.back().second);
-    }
-  }
-  ExpectOutput(run.output, expected + texts::kRunFailed);
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(ReadBytes(folder / "client.ini"), NewListFile(listed));
-  EXPECT_EQ(ReadBytes(folder / "update_file.ini"), NewListFile(UpdateList(listed, "")));
 }
 
 // Entries that are no readable file: a dangling link, a FIFO (which must not make the run wait
@@ -116,14 +54,13 @@ TEST(HostileInputsPosix, EntriesThatAreNoReadableFile) {
   fs::create_directory_symlink(folder / "5-dir", folder / "6-dirlink");
   WriteBytes(folder / "7-ok.bin", "ok");
   fs::create_symlink(outside / "target.bin", folder / "8-filelink.bin");
-  WriteBytes(folder / "game.ini", kGame);
-  WriteBytes(folder / "set.ini", kSet);
+  WriteConfigFiles(folder.path(), false);
 
   ToolRun run = RunTabulonBounded(folder.path());
   const List listed = {{"7-ok.bin", Md5Hex("ok")},
                        {"8-filelink.bin", Md5Hex("linked content")},
-                       {"game.ini", Md5Hex(kGame)},
-                       {"set.ini", Md5Hex(kSet)}};
+                       {"game.ini", Md5Hex(kGameIni)},
+                       {"set.ini", Md5Hex(kSetIni)}};
   std::string expected = Opening() + Unreadable(1, folder.path(), "1-dangling") +
                          Unreadable(2, folder.path(), "2-fifo") +
                          Unreadable(3, folder.path(), "3-mem") +
@@ -142,16 +79,14 @@ TEST(HostileInputsPosix, EntriesThatAreNoReadableFile) {
 // waiting for a reader forever; the other copies are written.
 TEST(HostileInputsPosix, EncodedCopyThatIsAFifoIsRefused) {
   TempFolder folder;
-  WriteBytes(folder / "client.ini", kClient);
-  WriteBytes(folder / "game.ini", kGame);
-  WriteBytes(folder / "set.ini", kSet);
+  WriteConfigFiles(folder.path());
   ASSERT_EQ(::mkfifo((folder / "set_e.ini").c_str(), 0644), 0);
   WriteBytes(folder / "z.bin", "z");
 
   ToolRun run = RunTabulonBounded(folder.path());
-  const List listed = {{"client.ini", Md5Hex(kClient)},
-                       {"game.ini", Md5Hex(kGame)},
-                       {"set.ini", Md5Hex(kSet)},
+  const List listed = {{"client.ini", Md5Hex(kClientIni)},
+                       {"game.ini", Md5Hex(kGameIni)},
+                       {"set.ini", Md5Hex(kSetIni)},
                        {"z.bin", Md5Hex("z")}};
   ExpectOutput(run.output, Opening() + Listed(1, folder.path(), "client.ini", listed[0].second) +
                                Listed(2, folder.path(), "game.ini", listed[1].second) +
@@ -180,9 +115,7 @@ TEST(HostileInputsPosix, FilePastFourGibibytesMatchesMd5sum) {
     std::fputs("tail", file);
     std::fclose(file);
   }
-  WriteBytes(folder / "client.ini", kClient);
-  WriteBytes(folder / "game.ini", kGame);
-  WriteBytes(folder / "set.ini", kSet);
+  WriteConfigFiles(folder.path());
 
   // md5sum reads the file while the tool does. The tool is copied first: a fork while the copy is
   // open for writing would keep it busy, and starting it would fail.
@@ -199,9 +132,9 @@ TEST(HostileInputsPosix, FilePastFourGibibytesMatchesMd5sum) {
   const std::string digest = reference.get();
   ASSERT_EQ(digest.size(), 32u) << "md5sum gave no digest";
 
-  const List files = {{"client.ini", Md5Hex(kClient)},
-                      {"game.ini", Md5Hex(kGame)},
-                      {"set.ini", Md5Hex(kSet)},
+  const List files = {{"client.ini", Md5Hex(kClientIni)},
+                      {"game.ini", Md5Hex(kGameIni)},
+                      {"set.ini", Md5Hex(kSetIni)},
                       {"zbig.bin", digest}};
   ExpectOutput(run.output, ListedAll(folder.path(), files) + texts::kRunSucceeded);
   EXPECT_EQ(run.exitCode, 0);
@@ -242,17 +175,15 @@ struct MountedRelease {
   TempFolder parent;
   fs::path folder = parent.path() / "release";
   TmpfsMount mount{folder};
-  List files = {{"client.ini", Md5Hex(kClient)},
-                {"game.ini", Md5Hex(kGame)},
-                {"set.ini", Md5Hex(kSet)},
+  List files = {{"client.ini", Md5Hex(kClientIni)},
+                {"game.ini", Md5Hex(kGameIni)},
+                {"set.ini", Md5Hex(kSetIni)},
                 {"z.bin", Md5Hex("z")}};
 
   bool Create(uintmax_t spare, std::string& reason) {
     if (!mount.Mount(fs::file_size(TABULON_EXE_PATH) + spare, reason)) return false;
     fs::copy_file(TABULON_EXE_PATH, folder / "Tabulon.exe");
-    WriteBytes(folder / "client.ini", kClient);
-    WriteBytes(folder / "game.ini", kGame);
-    WriteBytes(folder / "set.ini", kSet);
+    WriteConfigFiles(folder);
     WriteBytes(folder / "z.bin", "z");
     return true;
   }
@@ -276,7 +207,7 @@ TEST(HostileInputsPosix, ReadOnlyFileSystem) {
                {WriteFailed(folder, "update_file.ini"), WriteFailed(folder, "client.ini")});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(FolderNames(folder), before);
-  EXPECT_EQ(ReadBytes(folder / "client.ini"), kClient);
+  EXPECT_EQ(ReadBytes(folder / "client.ini"), kClientIni);
 }
 
 // A full file system: the lists and the encoded copies cannot be written and are reported,
@@ -306,7 +237,7 @@ TEST(HostileInputsPosix, FullFileSystem) {
                    texts::kRunFailed,
                {WriteFailed(folder, "update_file.ini"), WriteFailed(folder, "client.ini")});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(ReadBytes(folder / "client.ini"), kClient);
+  EXPECT_EQ(ReadBytes(folder / "client.ini"), kClientIni);
   EXPECT_EQ(FolderNames(folder), (std::vector<std::string>{".filler", "Tabulon.exe", "client.ini",
                                                            "game.ini", "set.ini", "z.bin"}));
 }

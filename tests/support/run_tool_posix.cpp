@@ -9,9 +9,7 @@
 
 namespace testing_support {
 
-std::string ToolFolderText(const fs::path& folder) {
-  return platform::Utf8ToAnsi(folder.string()) + "/";
-}
+std::string ToolFolderText(const fs::path& folder) { return AnsiText(folder) + "/"; }
 
 ToolRun RunExecutable(const fs::path& executable) {
   ToolRun run;
