@@ -1,7 +1,9 @@
 // Hostile inputs that need POSIX facilities, run end to end through the built Tabulon.exe: entries
 // that are no readable file (links, a FIFO, a socket, a file whose read fails), a file past 4 GiB,
-// a folder on a read-only file system and one on a full file system. hostile_inputs.md lists every
+// list files that cannot be read or fail partway, list readers holding the old files open, a
+// folder on a read-only file system and one on a full file system. hostile_inputs.md lists every
 // case with its outcome.
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -9,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <future>
 
@@ -139,6 +142,106 @@ TEST(HostileInputsPosix, FilePastFourGibibytesMatchesMd5sum) {
   ExpectOutput(run.output, ListedAll(folder.path(), files) + texts::kRunSucceeded);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(ReadBytes(folder / "update_file.ini"), NewListFile(UpdateList(files, kUrl)));
+}
+
+// A client.ini the tool may write but not read (mode 0200) is not written over: its other
+// sections could not be kept. It is reported unreadable, then not written, and not encoded; the
+// run fails. The tool runs as nobody, since root reads any file.
+TEST(HostileInputsPosix, UnreadableClientIniIsNotWrittenOver) {
+  TempFolder folder;
+  const std::string client = kClientIni + std::string("[launcher]\r\ntitle=keep me\r\n");
+  WriteConfigFiles(folder.path(), false);
+  WriteBytes(folder / "client.ini", client);
+  WriteBytes(folder / "z.bin", "z");
+  fs::permissions(folder / "client.ini", fs::perms::owner_write);
+  fs::copy_file(TABULON_EXE_PATH, folder / "Tabulon.exe");
+  GiveToUnprivilegedUser(folder.path());
+
+  ToolRun run = RunExecutableWith(folder / "Tabulon.exe", {}, true);
+  const List listed = {
+      {"game.ini", Md5Hex(kGameIni)}, {"set.ini", Md5Hex(kSetIni)}, {"z.bin", Md5Hex("z")}};
+  std::string expected = Opening() + Unreadable(1, folder.path(), "client.ini");
+  int count = 1;
+  for (const auto& [name, digest] : listed)
+    expected += Listed(++count, folder.path(), name, digest);
+  ExpectOutput(run.output, expected + Unopenable(folder.path(), "client.ini") + texts::kRunFailed,
+               {WriteFailed(folder.path(), "client.ini")});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(ReadBytes(folder / "update_file.ini"), NewListFile(UpdateList(listed, "")));
+  fs::permissions(folder / "client.ini", fs::perms::owner_read, fs::perm_options::add);
+  EXPECT_EQ(ReadBytes(folder / "client.ini"), client);
+}
+
+// A read of client.ini that fails partway (a disk error after its first 64 KiB) is not taken for
+// its end: the server URL is not read from what came before, the list is not written into it
+// and it is not encoded; client.ini keeps every byte and the run fails. A preloaded library
+// makes every read() of client.ini after the first fail; the digest reads it through a C library
+// stream, whose reads do not pass through that library.
+TEST(HostileInputsPosix, ReadErrorPartwayThroughClientIniKeepsIt) {
+  TempFolder folder;
+  std::string client = kClientIni + std::string("[launcher]\r\n");
+  for (int i = 0; client.size() < 200 * 1024; ++i) client += "line" + std::to_string(i) + "=x\r\n";
+  WriteConfigFiles(folder.path(), false);
+  WriteBytes(folder / "client.ini", client);
+  WriteBytes(folder / "z.bin", "z");
+  fs::copy_file(TABULON_EXE_PATH, folder / "Tabulon.exe");
+
+  // A sanitizer runtime must otherwise come first among the loaded libraries.
+  const char* asanOptions = std::getenv("ASAN_OPTIONS");
+  ToolRun run = RunExecutableWith(
+      folder / "Tabulon.exe",
+      {std::string("LD_PRELOAD=") + TABULON_FAIL_READ_SHIM_PATH,
+       "TABULON_TEST_FAIL_READ_OF=/client.ini",
+       std::string("ASAN_OPTIONS=") + (asanOptions ? asanOptions + std::string(":") : "") +
+           "verify_asan_link_order=0"});
+  const List files = {{"client.ini", Md5Hex(client)},
+                      {"game.ini", Md5Hex(kGameIni)},
+                      {"set.ini", Md5Hex(kSetIni)},
+                      {"z.bin", Md5Hex("z")}};
+  ExpectOutput(run.output,
+               ListedAll(folder.path(), files) + WriteFailed(folder.path(), "client_e.ini") +
+                   texts::kRunFailed,
+               {WriteFailed(folder.path(), "client.ini")});
+  EXPECT_EQ(run.exitCode, 1);
+  ExpectSameBytes(ReadBytes(folder / "client.ini"), client, "client.ini");
+  EXPECT_EQ(ReadBytes(folder / "update_file.ini"), NewListFile(UpdateList(files, "")));
+}
+
+// The lists and the encoded copies are replaced, never written in place: after a run the paths
+// name new files, and a reader that opened the old ones before it still reads their old bytes.
+TEST(HostileInputsPosix, ListsAndEncodedCopiesAreReplacedNotWrittenInPlace) {
+  TempFolder folder;
+  WriteConfigFiles(folder.path());
+  WriteBytes(folder / "z.bin", "z");
+  ToolRun former = RunTabulonIn(folder.path());
+  ASSERT_EQ(former.exitCode, 0) << former.output;
+  WriteBytes(folder / "z.bin", "changed");
+  WriteBytes(folder / "set.ini", "[video]\r\nwidth=1024\r\n");
+
+  struct OpenedBefore {
+    const char* name;
+    int fd;
+    std::string bytes;
+  };
+  std::vector<OpenedBefore> opened;
+  for (const char* name : {"client.ini", "update_file.ini", "set_e.ini"}) {
+    opened.push_back({name, ::open((folder / name).c_str(), O_RDONLY), ReadBytes(folder / name)});
+    ASSERT_GE(opened.back().fd, 0) << name;
+  }
+  ToolRun run = RunExecutable(folder / "Tabulon.exe");
+  EXPECT_EQ(run.exitCode, 0) << run.output;
+  for (const OpenedBefore& file : opened) {
+    struct stat before, now;
+    ASSERT_EQ(::fstat(file.fd, &before), 0);
+    ASSERT_EQ(::stat((folder / file.name).c_str(), &now), 0);
+    EXPECT_NE(before.st_ino, now.st_ino) << file.name << " was written in place";
+    std::string stillThere(file.bytes.size() + 1, '\0');
+    ssize_t got = ::pread(file.fd, stillThere.data(), stillThere.size(), 0);
+    stillThere.resize(got < 0 ? 0 : static_cast<size_t>(got));
+    EXPECT_EQ(stillThere, file.bytes) << file.name;
+    EXPECT_NE(ReadBytes(folder / file.name), file.bytes) << file.name << " did not change";
+    ::close(file.fd);
+  }
 }
 
 // A tmpfs mounted for one test and unmounted when it ends.

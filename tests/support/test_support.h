@@ -99,6 +99,16 @@ bool IsWindowsBuild();
 // the system's cryptography service on Windows. Empty when it cannot be had.
 std::map<std::string, std::string> IndependentDigests(const fs::path& folder);
 
+// POSIX builds only (run_tool_posix.cpp): runs the executable as RunExecutable does, with
+// "NAME=value" `environment` entries added to (or replacing those of) the test's environment,
+// and, when `unprivileged` and the tests run as root, as the unprivileged user nobody.
+ToolRun RunExecutableWith(const fs::path& executable, const std::vector<std::string>& environment,
+                          bool unprivileged = false);
+
+// POSIX builds only: gives `folder` and everything in it to the user an unprivileged run runs as,
+// so that the tool can write there. Does nothing unless the tests run as root.
+void GiveToUnprivilegedUser(const fs::path& folder);
+
 // ---- Console texts of a run, GBK bytes with their arguments filled in ----------------------
 
 template <typename... Args>
