@@ -16,6 +16,7 @@
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
+using testing_support::Md5Hex;
 using testing_support::TempFolder;
 using testing_support::WriteBytes;
 
@@ -40,12 +41,6 @@ constexpr KnownDigest kRfc1321Suite[] = {
      "57edf4a22be3c955ac49da2e2107b67a"},
 };
 
-std::string BufferHex(std::string_view bytes) {
-  unsigned char digest[kMd5DigestSize];
-  Md5Buffer(bytes.data(), bytes.size(), digest);
-  return FormatDigestHex(digest);
-}
-
 std::string RandomBytes(size_t size, unsigned seed) {
   std::mt19937 generator(seed);
   std::string bytes(size, '\0');
@@ -61,12 +56,12 @@ std::string FileHex(const fs::path& path) {
 
 TEST(Md5Test, Rfc1321Suite) {
   for (const KnownDigest& known : kRfc1321Suite)
-    EXPECT_EQ(BufferHex(known.message), known.hex) << '"' << known.message << '"';
+    EXPECT_EQ(Md5Hex(known.message), known.hex) << '"' << known.message << '"';
 }
 
 TEST(Md5Test, AnySplitOfTheInputGivesTheSameDigest) {
   const std::string bytes = RandomBytes(200, 1);
-  const std::string expected = BufferHex(bytes);
+  const std::string expected = Md5Hex(bytes);
   const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
   const auto digestOfPieces = [&](const std::vector<int>& cuts) {
     Md5Context context;
@@ -109,7 +104,7 @@ TEST(Md5Test, NonPositiveLengthChangesNothing) {
 
   unsigned char digest[kMd5DigestSize];
   Md5Finish(context, digest);
-  EXPECT_EQ(FormatDigestHex(digest), BufferHex(bytes));
+  EXPECT_EQ(FormatDigestHex(digest), Md5Hex(bytes));
 }
 
 TEST(FormatDigestHexTest, TwoLowercaseCharactersPerByte) {

@@ -2,13 +2,11 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "platform/console_texts.h"
 #include "app/release_files.h"
 #include "encode/base64.h"
 #include "encode/config_encoding.h"
@@ -16,6 +14,7 @@
 
 namespace fs = std::filesystem;
 using testing_support::ReadBytes;
+using testing_support::Text;
 using testing_support::WriteBytes;
 using namespace std::string_literals;
 
@@ -140,12 +139,6 @@ std::string EncodedFile(const std::vector<std::string>& chunks) {
   return bytes;
 }
 
-std::string Formatted(const char* format, const std::string& path) {
-  std::vector<char> text(std::snprintf(nullptr, 0, format, path.c_str()) + 1);
-  std::snprintf(text.data(), text.size(), format, path.c_str());
-  return text.data();
-}
-
 // A line of `length` bytes without any CR, LF, NUL or 0x1A, repeating only every 90 bytes.
 std::string LongLine(size_t length) {
   std::string line;
@@ -153,56 +146,34 @@ std::string LongLine(size_t length) {
   return line;
 }
 
-class ConfigEncodingTest : public testing::Test {
- protected:
-  // Encodes `sourceBytes` from set.ini into set_e.ini and returns set_e.ini's bytes.
-  std::string EncodeSource(std::string_view sourceBytes) {
-    WriteBytes(source_, sourceBytes);
-    testing::internal::CaptureStdout();
-    const int result = EncodeConfigFile(source_.string(), destination_.string());
-    const std::string printed = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(result, 1);
-    EXPECT_EQ(printed, "");
-    EXPECT_EQ(ReadBytes(source_), sourceBytes) << "the source must keep its content";
-    return ReadBytes(destination_);
-  }
-
-  testing_support::TempFolder folder_;
-  const fs::path source_ = folder_ / "set.ini";
-  const fs::path destination_ = folder_ / "set_e.ini";
-};
-
-TEST_F(ConfigEncodingTest, CrLfAndLfSourcesGiveIdenticalFiles) {
+TEST(EncodeConfigText, CrLfAndLfSourcesGiveIdenticalText) {
   const std::string expected = "W2FdCg==\r\neD0xCg==\r\n";
-  EXPECT_EQ(EncodeSource("[a]\r\nx=1\r\n"), expected);
-  EXPECT_EQ(EncodeSource("[a]\nx=1\n"), expected);
+  EXPECT_EQ(EncodeConfigText("[a]\r\nx=1\r\n"), expected);
+  EXPECT_EQ(EncodeConfigText("[a]\nx=1\n"), expected);
 }
 
-TEST_F(ConfigEncodingTest, BlankLineEncodesItsLineFeed) {
-  EXPECT_EQ(EncodeSource("\r\n"), "Cg==\r\n");
-  EXPECT_EQ(EncodeSource("a\r\n\r\n\nb\n"), "YQo=\r\nCg==\r\nCg==\r\nYgo=\r\n");
+TEST(EncodeConfigText, BlankLineEncodesItsLineFeed) {
+  EXPECT_EQ(EncodeConfigText("\r\n"), "Cg==\r\n");
+  EXPECT_EQ(EncodeConfigText("a\r\n\r\n\nb\n"), "YQo=\r\nCg==\r\nCg==\r\nYgo=\r\n");
+  EXPECT_EQ(EncodeConfigText(""), "");
 }
 
-TEST_F(ConfigEncodingTest, EmptySourceGivesEmptyFile) {
-  EXPECT_EQ(EncodeSource(""), "");
-  EXPECT_TRUE(fs::exists(destination_));
-}
-
-TEST_F(ConfigEncodingTest, SplitsLongLinesInto259ByteChunks) {
+TEST(EncodeConfigText, SplitsLongLinesInto259ByteChunks) {
   const std::string l258 = LongLine(258), l259 = LongLine(259), l600 = LongLine(600);
   for (const std::string lineEnd : {"\r\n", "\n"}) {
-    const std::string encoded258 = EncodeSource(l258 + lineEnd + "end" + lineEnd);
+    const std::string encoded258 = EncodeConfigText(l258 + lineEnd + "end" + lineEnd);
     EXPECT_EQ(encoded258, EncodedFile({l258 + "\n", "end\n"}));
     EXPECT_EQ(encoded258.find("\r\n"), 348u);
 
-    EXPECT_EQ(EncodeSource(l259 + lineEnd + "end" + lineEnd), EncodedFile({l259, "\n", "end\n"}));
-    EXPECT_EQ(EncodeSource(l600 + lineEnd + "end" + lineEnd),
+    EXPECT_EQ(EncodeConfigText(l259 + lineEnd + "end" + lineEnd),
+              EncodedFile({l259, "\n", "end\n"}));
+    EXPECT_EQ(EncodeConfigText(l600 + lineEnd + "end" + lineEnd),
               EncodedFile(
                   {l600.substr(0, 259), l600.substr(259, 259), l600.substr(518) + "\n", "end\n"}));
   }
 }
 
-TEST_F(ConfigEncodingTest, FollowsTextModeReadingRules) {
+TEST(EncodeConfigText, FollowsTextModeReadingRules) {
   struct Case {
     std::string source;
     std::vector<std::string> chunks;
@@ -218,39 +189,51 @@ TEST_F(ConfigEncodingTest, FollowsTextModeReadingRules) {
        {"[\xC9\xE8\xD6\xC3]\n", "\xFF\x80=\xD6\xB5\n"}},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(EncodeSource(c.source), EncodedFile(c.chunks)) << testing::PrintToString(c.source);
+    EXPECT_EQ(EncodeConfigText(c.source), EncodedFile(c.chunks))
+        << testing::PrintToString(c.source);
   }
 }
 
-TEST_F(ConfigEncodingTest, ReplacesStaleDestinationWhole) {
-  WriteBytes(destination_, std::string(5000, 'x') + "\r\n");
-  EXPECT_EQ(EncodeSource("k=v\r\n"), "az12Cg==\r\n");
-}
+class ConfigEncodingTest : public testing::Test {
+ protected:
+  // Encodes set.ini into set_e.ini; returns what it printed.
+  std::string Encode(int expectedResult) {
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(EncodeConfigFile(source_.string(), destination_.string()), expectedResult);
+    return testing::internal::GetCapturedStdout();
+  }
 
-TEST_F(ConfigEncodingTest, EncodesReadOnlySource) {
+  testing_support::TempFolder folder_;
+  const fs::path source_ = folder_ / "set.ini";
+  const fs::path destination_ = folder_ / "set_e.ini";
+};
+
+TEST_F(ConfigEncodingTest, ReplacesTheDestinationWholeAndNeverChangesTheSource) {
+  WriteBytes(destination_, std::string(5000, 'x') + "\r\n");
   WriteBytes(source_, "k=v\r\n");
   fs::permissions(source_, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-  EXPECT_EQ(EncodeConfigFile(source_.string(), destination_.string()), 1);
+  EXPECT_EQ(Encode(1), "");
   EXPECT_EQ(ReadBytes(destination_), "az12Cg==\r\n");
   EXPECT_EQ(ReadBytes(source_), "k=v\r\n");
 }
 
+TEST_F(ConfigEncodingTest, EmptySourceGivesEmptyFile) {
+  WriteBytes(source_, "");
+  EXPECT_EQ(Encode(1), "");
+  EXPECT_TRUE(fs::exists(destination_));
+  EXPECT_EQ(ReadBytes(destination_), "");
+}
+
 TEST_F(ConfigEncodingTest, MissingSourceLeavesDestinationUntouched) {
   WriteBytes(destination_, "old\r\n");
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(EncodeConfigFile(source_.string(), destination_.string()), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            Formatted(texts::kSourceUnopenable, source_.string()));
+  EXPECT_EQ(Encode(0), Text(texts::kSourceUnopenable, source_.string().c_str()));
   EXPECT_EQ(ReadBytes(destination_), "old\r\n");
 }
 
 TEST_F(ConfigEncodingTest, UncreatableDestinationFails) {
   WriteBytes(source_, "k=v\r\n");
   fs::create_directory(destination_);
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(EncodeConfigFile(source_.string(), destination_.string()), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            Formatted(texts::kWriteFailed, destination_.string()));
+  EXPECT_EQ(Encode(0), Text(texts::kWriteFailed, destination_.string().c_str()));
   EXPECT_TRUE(fs::is_directory(destination_));
   EXPECT_EQ(ReadBytes(source_), "k=v\r\n");
 }
@@ -266,7 +249,7 @@ TEST(EncodeConfigFiles, EncodesEveryPairOfTheFolderAndReportsAMissingOne) {
   const std::string printed = testing::internal::GetCapturedStdout();
 
   EXPECT_EQ(result, 0);
-  EXPECT_EQ(printed, Formatted(texts::kSourceUnopenable, directory + "game.ini"));
+  EXPECT_EQ(printed, Text(texts::kSourceUnopenable, (directory + "game.ini").c_str()));
   EXPECT_EQ(ReadBytes(folder / "set_e.ini"), "W3NdCg==\r\n");
   EXPECT_FALSE(fs::exists(folder / "game_e.ini"));
   EXPECT_EQ(ReadBytes(folder / "client_e.ini"), "W2NdCg==\r\n");

@@ -1,7 +1,9 @@
-// Hostile inputs that need POSIX facilities, run end to end through the built Tabulon.exe: names
-// no INI value can carry, entries that are no readable file (links, a FIFO, a socket, a file whose
-// read fails), a file past 4 GiB, a folder on a read-only file system and one on a full file
-// system. hostile_inputs.md lists every case with its outcome.
+// Hostile inputs that need POSIX facilities, run end to end through the built Tabulon.exe: entries
+// that are no readable file (links, a FIFO, a socket, a file whose read fails), a file past 4 GiB,
+// list files that cannot be read or fail partway, list readers holding the old files open, a
+// folder on a read-only file system and one on a full file system. hostile_inputs.md lists every
+// case with its outcome.
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -9,33 +11,16 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <future>
 
-#include "hostile_inputs.h"
+#include "support/test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using namespace hostile_inputs;
-using testing_support::ReadBytes;
-using testing_support::RunExecutable;
-using testing_support::RunTabulonIn;
-using testing_support::TempFolder;
-using testing_support::ToolRun;
-using testing_support::WriteBytes;
-
-constexpr char kUrl[] = "http://cdn.example/game";
-const std::string kClient = std::string("[updateserver]\r\nURL=") + kUrl + "\r\n";
-
-// The console lines of a name the lists cannot carry.
-std::string Refused(int count, const fs::path& folder, const std::string& ansiName) {
-  return Started(count, folder, ansiName) + Text(texts::kNameRefused, ansiName.c_str());
-}
-
-std::string Unreadable(int count, const fs::path& folder, const std::string& name) {
-  return Started(count, folder, name) + Text(texts::kFileUnreadable, name.c_str());
-}
+using namespace testing_support;
 
 // Copies the tool into `folder` and runs it as RunTabulonIn does, but ends it after 60 seconds
 // (exit status 124), so that a run that waits forever fails the test instead of hanging it.
@@ -47,50 +32,6 @@ ToolRun RunTabulonBounded(const fs::path& folder) {
   WriteBytes(wrapper, "#!/bin/sh\nexec timeout 60 '" + tool.string() + "'\n");
   fs::permissions(wrapper, fs::perms::owner_all);
   return RunExecutable(wrapper);
-}
-
-// Names with CR, blanks or Ctrl+Z at an end, wrapped in quotes, not valid UTF-8, or holding a
-// character code page 936 lacks: each is counted and refused, and the run fails. The others are
-// listed as usual.
-TEST(HostileInputsPosix, NamesNoIniValueCanCarryAreRefused) {
-  TempFolder folder;
-  struct Name {
-    std::string onDisk;
-    std::string shown;  // in the ANSI code page, '?' for what does not convert
-    bool refused;
-  };
-  // In the order the folder is listed.
-  const std::vector<Name> names = {
-      {"\tlead-tab.bin", "\tlead-tab.bin", true},
-      {"\032ctrl-z.bin", "\032ctrl-z.bin", true},  // Ctrl+Z, written in octal
-      {"\"double-quoted\"", "\"double-quoted\"", true},
-      {"bad-\xFF.bin", "bad-?.bin", true},
-      {"cr\rin.bin", "cr\rin.bin", true},
-      {"game.ini", "game.ini", false},
-      {"ok.bin", "ok.bin", false},
-      {"set.ini", "set.ini", false},
-      {"trail-tab.bin\t", "trail-tab.bin\t", true},
-      {"\xE0\xB8\x81.bin", "?.bin", true},  // a Thai letter
-  };
-  for (const Name& name : names) WriteBytes(folder.path() / name.onDisk, name.onDisk);
-
-  ToolRun run = RunTabulonIn(folder.path());
-  std::string expected = Opening();
-  List listed;
-  int count = 0;
-  for (const Name& name : names) {
-    ++count;
-    if (name.refused) {
-      expected += Refused(count, folder.path(), name.shown);
-    } else {
-      listed.emplace_back(name.shown, Md5Hex(name.onDisk));
-      expected += Listed(count, folder.path(), name.shown, listed.back().second);
-    }
-  }
-  ExpectOutput(run.output, expected + texts::kRunFailed);
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(ReadBytes(folder / "client.ini"), NewListFile(listed));
-  EXPECT_EQ(ReadBytes(folder / "update_file.ini"), NewListFile(UpdateList(listed, "")));
 }
 
 // Entries that are no readable file: a dangling link, a FIFO (which must not make the run wait
@@ -116,14 +57,13 @@ TEST(HostileInputsPosix, EntriesThatAreNoReadableFile) {
   fs::create_directory_symlink(folder / "5-dir", folder / "6-dirlink");
   WriteBytes(folder / "7-ok.bin", "ok");
   fs::create_symlink(outside / "target.bin", folder / "8-filelink.bin");
-  WriteBytes(folder / "game.ini", kGame);
-  WriteBytes(folder / "set.ini", kSet);
+  WriteConfigFiles(folder.path(), false);
 
   ToolRun run = RunTabulonBounded(folder.path());
   const List listed = {{"7-ok.bin", Md5Hex("ok")},
                        {"8-filelink.bin", Md5Hex("linked content")},
-                       {"game.ini", Md5Hex(kGame)},
-                       {"set.ini", Md5Hex(kSet)}};
+                       {"game.ini", Md5Hex(kGameIni)},
+                       {"set.ini", Md5Hex(kSetIni)}};
   std::string expected = Opening() + Unreadable(1, folder.path(), "1-dangling") +
                          Unreadable(2, folder.path(), "2-fifo") +
                          Unreadable(3, folder.path(), "3-mem") +
@@ -142,16 +82,14 @@ TEST(HostileInputsPosix, EntriesThatAreNoReadableFile) {
 // waiting for a reader forever; the other copies are written.
 TEST(HostileInputsPosix, EncodedCopyThatIsAFifoIsRefused) {
   TempFolder folder;
-  WriteBytes(folder / "client.ini", kClient);
-  WriteBytes(folder / "game.ini", kGame);
-  WriteBytes(folder / "set.ini", kSet);
+  WriteConfigFiles(folder.path());
   ASSERT_EQ(::mkfifo((folder / "set_e.ini").c_str(), 0644), 0);
   WriteBytes(folder / "z.bin", "z");
 
   ToolRun run = RunTabulonBounded(folder.path());
-  const List listed = {{"client.ini", Md5Hex(kClient)},
-                       {"game.ini", Md5Hex(kGame)},
-                       {"set.ini", Md5Hex(kSet)},
+  const List listed = {{"client.ini", Md5Hex(kClientIni)},
+                       {"game.ini", Md5Hex(kGameIni)},
+                       {"set.ini", Md5Hex(kSetIni)},
                        {"z.bin", Md5Hex("z")}};
   ExpectOutput(run.output, Opening() + Listed(1, folder.path(), "client.ini", listed[0].second) +
                                Listed(2, folder.path(), "game.ini", listed[1].second) +
@@ -180,9 +118,7 @@ TEST(HostileInputsPosix, FilePastFourGibibytesMatchesMd5sum) {
     std::fputs("tail", file);
     std::fclose(file);
   }
-  WriteBytes(folder / "client.ini", kClient);
-  WriteBytes(folder / "game.ini", kGame);
-  WriteBytes(folder / "set.ini", kSet);
+  WriteConfigFiles(folder.path());
 
   // md5sum reads the file while the tool does. The tool is copied first: a fork while the copy is
   // open for writing would keep it busy, and starting it would fail.
@@ -199,13 +135,113 @@ TEST(HostileInputsPosix, FilePastFourGibibytesMatchesMd5sum) {
   const std::string digest = reference.get();
   ASSERT_EQ(digest.size(), 32u) << "md5sum gave no digest";
 
-  const List files = {{"client.ini", Md5Hex(kClient)},
-                      {"game.ini", Md5Hex(kGame)},
-                      {"set.ini", Md5Hex(kSet)},
+  const List files = {{"client.ini", Md5Hex(kClientIni)},
+                      {"game.ini", Md5Hex(kGameIni)},
+                      {"set.ini", Md5Hex(kSetIni)},
                       {"zbig.bin", digest}};
   ExpectOutput(run.output, ListedAll(folder.path(), files) + texts::kRunSucceeded);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(ReadBytes(folder / "update_file.ini"), NewListFile(UpdateList(files, kUrl)));
+}
+
+// A client.ini the tool may write but not read (mode 0200) is not written over: its other
+// sections could not be kept. It is reported unreadable, then not written, and not encoded; the
+// run fails. The tool runs as nobody, since root reads any file.
+TEST(HostileInputsPosix, UnreadableClientIniIsNotWrittenOver) {
+  TempFolder folder;
+  const std::string client = kClientIni + std::string("[launcher]\r\ntitle=keep me\r\n");
+  WriteConfigFiles(folder.path(), false);
+  WriteBytes(folder / "client.ini", client);
+  WriteBytes(folder / "z.bin", "z");
+  fs::permissions(folder / "client.ini", fs::perms::owner_write);
+  fs::copy_file(TABULON_EXE_PATH, folder / "Tabulon.exe");
+  GiveToUnprivilegedUser(folder.path());
+
+  ToolRun run = RunExecutableWith(folder / "Tabulon.exe", {}, true);
+  const List listed = {
+      {"game.ini", Md5Hex(kGameIni)}, {"set.ini", Md5Hex(kSetIni)}, {"z.bin", Md5Hex("z")}};
+  std::string expected = Opening() + Unreadable(1, folder.path(), "client.ini");
+  int count = 1;
+  for (const auto& [name, digest] : listed)
+    expected += Listed(++count, folder.path(), name, digest);
+  ExpectOutput(run.output, expected + Unopenable(folder.path(), "client.ini") + texts::kRunFailed,
+               {WriteFailed(folder.path(), "client.ini")});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(ReadBytes(folder / "update_file.ini"), NewListFile(UpdateList(listed, "")));
+  fs::permissions(folder / "client.ini", fs::perms::owner_read, fs::perm_options::add);
+  EXPECT_EQ(ReadBytes(folder / "client.ini"), client);
+}
+
+// A read of client.ini that fails partway (a disk error after its first 64 KiB) is not taken for
+// its end: the server URL is not read from what came before, the list is not written into it
+// and it is not encoded; client.ini keeps every byte and the run fails. A preloaded library
+// makes every read() of client.ini after the first fail; the digest reads it through a C library
+// stream, whose reads do not pass through that library.
+TEST(HostileInputsPosix, ReadErrorPartwayThroughClientIniKeepsIt) {
+  TempFolder folder;
+  std::string client = kClientIni + std::string("[launcher]\r\n");
+  for (int i = 0; client.size() < 200 * 1024; ++i) client += "line" + std::to_string(i) + "=x\r\n";
+  WriteConfigFiles(folder.path(), false);
+  WriteBytes(folder / "client.ini", client);
+  WriteBytes(folder / "z.bin", "z");
+  fs::copy_file(TABULON_EXE_PATH, folder / "Tabulon.exe");
+
+  // A sanitizer runtime must otherwise come first among the loaded libraries.
+  const char* asanOptions = std::getenv("ASAN_OPTIONS");
+  ToolRun run = RunExecutableWith(
+      folder / "Tabulon.exe",
+      {std::string("LD_PRELOAD=") + TABULON_FAIL_READ_SHIM_PATH,
+       "TABULON_TEST_FAIL_READ_OF=/client.ini",
+       std::string("ASAN_OPTIONS=") + (asanOptions ? asanOptions + std::string(":") : "") +
+           "verify_asan_link_order=0"});
+  const List files = {{"client.ini", Md5Hex(client)},
+                      {"game.ini", Md5Hex(kGameIni)},
+                      {"set.ini", Md5Hex(kSetIni)},
+                      {"z.bin", Md5Hex("z")}};
+  ExpectOutput(run.output,
+               ListedAll(folder.path(), files) + WriteFailed(folder.path(), "client_e.ini") +
+                   texts::kRunFailed,
+               {WriteFailed(folder.path(), "client.ini")});
+  EXPECT_EQ(run.exitCode, 1);
+  ExpectSameBytes(ReadBytes(folder / "client.ini"), client, "client.ini");
+  EXPECT_EQ(ReadBytes(folder / "update_file.ini"), NewListFile(UpdateList(files, "")));
+}
+
+// The lists and the encoded copies are replaced, never written in place: after a run the paths
+// name new files, and a reader that opened the old ones before it still reads their old bytes.
+TEST(HostileInputsPosix, ListsAndEncodedCopiesAreReplacedNotWrittenInPlace) {
+  TempFolder folder;
+  WriteConfigFiles(folder.path());
+  WriteBytes(folder / "z.bin", "z");
+  ToolRun former = RunTabulonIn(folder.path());
+  ASSERT_EQ(former.exitCode, 0) << former.output;
+  WriteBytes(folder / "z.bin", "changed");
+  WriteBytes(folder / "set.ini", "[video]\r\nwidth=1024\r\n");
+
+  struct OpenedBefore {
+    const char* name;
+    int fd;
+    std::string bytes;
+  };
+  std::vector<OpenedBefore> opened;
+  for (const char* name : {"client.ini", "update_file.ini", "set_e.ini"}) {
+    opened.push_back({name, ::open((folder / name).c_str(), O_RDONLY), ReadBytes(folder / name)});
+    ASSERT_GE(opened.back().fd, 0) << name;
+  }
+  ToolRun run = RunExecutable(folder / "Tabulon.exe");
+  EXPECT_EQ(run.exitCode, 0) << run.output;
+  for (const OpenedBefore& file : opened) {
+    struct stat before, now;
+    ASSERT_EQ(::fstat(file.fd, &before), 0);
+    ASSERT_EQ(::stat((folder / file.name).c_str(), &now), 0);
+    EXPECT_NE(before.st_ino, now.st_ino) << file.name << " was written in place";
+    std::string stillThere(file.bytes.size() + 1, '\0');
+    ssize_t got = ::pread(file.fd, stillThere.data(), stillThere.size(), 0);
+    stillThere.resize(got < 0 ? 0 : static_cast<size_t>(got));
+    EXPECT_EQ(stillThere, file.bytes) << file.name;
+    EXPECT_NE(ReadBytes(folder / file.name), file.bytes) << file.name << " did not change";
+    ::close(file.fd);
+  }
 }
 
 // A tmpfs mounted for one test and unmounted when it ends.
@@ -242,17 +278,15 @@ struct MountedRelease {
   TempFolder parent;
   fs::path folder = parent.path() / "release";
   TmpfsMount mount{folder};
-  List files = {{"client.ini", Md5Hex(kClient)},
-                {"game.ini", Md5Hex(kGame)},
-                {"set.ini", Md5Hex(kSet)},
+  List files = {{"client.ini", Md5Hex(kClientIni)},
+                {"game.ini", Md5Hex(kGameIni)},
+                {"set.ini", Md5Hex(kSetIni)},
                 {"z.bin", Md5Hex("z")}};
 
   bool Create(uintmax_t spare, std::string& reason) {
     if (!mount.Mount(fs::file_size(TABULON_EXE_PATH) + spare, reason)) return false;
     fs::copy_file(TABULON_EXE_PATH, folder / "Tabulon.exe");
-    WriteBytes(folder / "client.ini", kClient);
-    WriteBytes(folder / "game.ini", kGame);
-    WriteBytes(folder / "set.ini", kSet);
+    WriteConfigFiles(folder);
     WriteBytes(folder / "z.bin", "z");
     return true;
   }
@@ -276,7 +310,7 @@ TEST(HostileInputsPosix, ReadOnlyFileSystem) {
                {WriteFailed(folder, "update_file.ini"), WriteFailed(folder, "client.ini")});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(FolderNames(folder), before);
-  EXPECT_EQ(ReadBytes(folder / "client.ini"), kClient);
+  EXPECT_EQ(ReadBytes(folder / "client.ini"), kClientIni);
 }
 
 // A full file system: the lists and the encoded copies cannot be written and are reported,
@@ -306,7 +340,7 @@ TEST(HostileInputsPosix, FullFileSystem) {
                    texts::kRunFailed,
                {WriteFailed(folder, "update_file.ini"), WriteFailed(folder, "client.ini")});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(ReadBytes(folder / "client.ini"), kClient);
+  EXPECT_EQ(ReadBytes(folder / "client.ini"), kClientIni);
   EXPECT_EQ(FolderNames(folder), (std::vector<std::string>{".filler", "Tabulon.exe", "client.ini",
                                                            "game.ini", "set.ini", "z.bin"}));
 }

@@ -15,11 +15,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using testing_support::ReadBytes;
-using testing_support::RunExecutable;
-using testing_support::TempFolder;
-using testing_support::ToolRun;
-using testing_support::WriteBytes;
+using namespace testing_support;
 
 using FolderSetup = std::function<void(const fs::path&)>;
 
@@ -58,7 +54,7 @@ Outcome RunFresh(const fs::path& folder, const fs::path& executable, const Folde
 Outcome ExpectSameBothWays(const FolderSetup& setup, bool compareConsole = true) {
   TempFolder parent;
   // A Chinese name, as release folders have: every path the tool forms needs conversion.
-  fs::path folder = testing_support::Utf8Path(parent.path(), "发布目录");
+  fs::path folder = Utf8Path(parent.path(), "发布目录");
   Outcome deferred = RunFresh(folder, TABULON_DIGEST_WORKERS_EXE_PATH, setup);
   Outcome eachFile = RunFresh(folder, TABULON_WRITE_EACH_FILE_EXE_PATH, setup);
   EXPECT_EQ(deferred.run.exitCode, eachFile.run.exitCode);
@@ -79,10 +75,6 @@ Outcome ExpectSameBothWays(const FolderSetup& setup, bool compareConsole = true)
   return deferred;
 }
 
-bool Contains(const std::string& haystack, const std::string& needle) {
-  return haystack.find(needle) != std::string::npos;
-}
-
 std::string Numbered(const char* prefix, int count) {
   std::string names;
   for (int i = 0; i < count; ++i) {
@@ -99,24 +91,17 @@ void WriteFiles(const fs::path& folder, const std::string& names) {
   while (start < names.size()) {
     size_t end = names.find('\n', start);
     std::string name = names.substr(start, end - start);
-    WriteBytes(testing_support::Utf8Path(folder, name),
-               "content of " + name + std::string(name.size() * 37, 'x'));
+    WriteBytes(Utf8Path(folder, name), "content of " + name + std::string(name.size() * 37, 'x'));
     start = end + 1;
   }
 }
-
-constexpr char kClientIni[] = "[updateserver]\r\nURL=http://cdn.example/game\r\n";
-constexpr char kSetIni[] = "[set]\r\nwidth=1024\r\n";
-constexpr char kGameIni[] = "[game]\r\nname=demo\r\n";
 
 // The listing compares names after upper-casing them: "CLIENT.INI" comes after "A0.BIN" and
 // "CLI.BIN" and "CLIENT.DAT", and before "CLIENTZ.BIN", "DATA0.BIN" and "ZLINK.INI".
 
 TEST(ListWriting, ClientIniListedFirst) {
   Outcome outcome = ExpectSameBothWays([](const fs::path& folder) {
-    WriteBytes(folder / "client.ini", kClientIni);
-    WriteBytes(folder / "set.ini", kSetIni);
-    WriteBytes(folder / "game.ini", kGameIni);
+    WriteConfigFiles(folder);
     WriteFiles(folder, Numbered("data", 12));
   });
   EXPECT_EQ(outcome.run.exitCode, 0) << outcome.run.output;
@@ -126,9 +111,7 @@ TEST(ListWriting, ClientIniListedFirst) {
 
 TEST(ListWriting, ClientIniListedInTheMiddle) {
   Outcome outcome = ExpectSameBothWays([](const fs::path& folder) {
-    WriteBytes(folder / "client.ini", kClientIni);
-    WriteBytes(folder / "set.ini", kSetIni);
-    WriteBytes(folder / "game.ini", kGameIni);
+    WriteConfigFiles(folder);
     WriteFiles(folder, Numbered("a", 5) + "cli.bin\nClient.dat\nclientz.bin\n" + Numbered("z", 4));
   });
   EXPECT_EQ(outcome.run.exitCode, 0) << outcome.run.output;
@@ -148,9 +131,7 @@ TEST(ListWriting, ClientIniListedLast) {
 TEST(ListWriting, LargerFilesAroundTheListFiles) {
   // Files large enough that digesting them ahead on a second thread overlaps the scan.
   Outcome outcome = ExpectSameBothWays([](const fs::path& folder) {
-    WriteBytes(folder / "client.ini", kClientIni);
-    WriteBytes(folder / "set.ini", kSetIni);
-    WriteBytes(folder / "game.ini", kGameIni);
+    WriteConfigFiles(folder);
     std::string bytes(384 * 1024, '\0');
     for (int i = 0; i < 30; ++i) {
       for (size_t at = 0; at < bytes.size(); at += 4096) bytes[at] = static_cast<char>(i + at);
@@ -166,9 +147,7 @@ TEST(ListWriting, LargerFilesAroundTheListFiles) {
 
 TEST(ListWriting, ThousandsOfChineseNames) {
   Outcome outcome = ExpectSameBothWays([](const fs::path& folder) {
-    WriteBytes(folder / "client.ini", kClientIni);
-    WriteBytes(folder / "set.ini", kSetIni);
-    WriteBytes(folder / "game.ini", kGameIni);
+    WriteConfigFiles(folder);
     WriteFiles(folder, Numbered("资源", 700) + Numbered("乗务", 500));
   });
   EXPECT_EQ(outcome.run.exitCode, 0) << outcome.run.output.substr(0, 2000);
@@ -186,10 +165,9 @@ TEST(ListWriting, FormerLongerListsAndOtherSectionsStay) {
     return text + "\r\n; trailing comment\r\n[other]\nkeep=this\n";
   };
   Outcome outcome = ExpectSameBothWays([&](const fs::path& folder) {
+    WriteConfigFiles(folder, false);
     WriteBytes(folder / "client.ini", former(std::string(kClientIni) + "\r\n", false));
     WriteBytes(folder / "update_file.ini", former("", true));
-    WriteBytes(folder / "set.ini", kSetIni);
-    WriteBytes(folder / "game.ini", kGameIni);
     WriteFiles(folder, Numbered("a", 6) + Numbered("x", 5));
   });
   EXPECT_EQ(outcome.run.exitCode, 0) << outcome.run.output;
@@ -229,9 +207,7 @@ TEST(ListWriting, NameOfTheUpdateListInCapitals) {
 TEST(ListWriting, LinksToTheListFilesAreDigestedAsTheRunLeftThem) {
   bool linked = true;
   Outcome outcome = ExpectSameBothWays([&](const fs::path& folder) {
-    WriteBytes(folder / "client.ini", kClientIni);
-    WriteBytes(folder / "set.ini", kSetIni);
-    WriteBytes(folder / "game.ini", kGameIni);
+    WriteConfigFiles(folder);
     WriteFiles(folder, Numbered("a", 4) + Numbered("m", 3));
     std::error_code error;
     fs::create_symlink("client.ini", folder / "zlink.ini", error);
@@ -275,9 +251,7 @@ TEST(ListWriting, ReadOnlyClientIniGivesTheSameFiles) {
   // exit status are compared.
   Outcome outcome = ExpectSameBothWays(
       [](const fs::path& folder) {
-        WriteBytes(folder / "client.ini", kClientIni);
-        WriteBytes(folder / "set.ini", kSetIni);
-        WriteBytes(folder / "game.ini", kGameIni);
+        WriteConfigFiles(folder);
         WriteFiles(folder, Numbered("a", 3) + Numbered("z", 3));
         fs::permissions(folder / "client.ini", fs::perms::owner_read | fs::perms::group_read);
       },

@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "inilist/ini_store.h"
-#include "platform/platform.h"
 #include "support/test_support.h"
 
 namespace {
 
+using testing_support::AnsiText;
 using testing_support::TempFolder;
 using testing_support::WriteBytes;
 
@@ -30,12 +30,6 @@ struct IniCase {
   std::string content;
   std::vector<Query> queries;  // besides every key that the service lists
 };
-
-std::string AnsiPath(const std::filesystem::path& path) {
-  std::u8string utf8 = path.u8string();
-  return platform::Utf8ToAnsi(
-      std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
-}
 
 // A list of NUL-separated names as the listing services return them.
 std::vector<std::string> SplitNames(const std::vector<char>& buffer, DWORD length) {
@@ -161,7 +155,7 @@ TEST(ProfileReadAgainstWindows, EveryKeyReadsTheSameBothWays) {
   for (const IniCase& file : AwkwardFiles()) {
     std::filesystem::path filePath = folder / file.name;
     WriteBytes(filePath, file.content);
-    std::string path = AnsiPath(filePath);
+    std::string path = AnsiText(filePath);
 
     std::vector<Query> queries = ListedKeys(path);
     EXPECT_FALSE(queries.empty() && !file.content.empty()) << file.name << ": nothing listed";
@@ -177,7 +171,7 @@ TEST(ProfileReadAgainstWindows, EveryKeyReadsTheSameBothWays) {
 
 TEST(ProfileReadAgainstWindows, AMissingFileGivesTheDefault) {
   TempFolder folder;
-  std::string path = AnsiPath(folder / "absent.ini");
+  std::string path = AnsiText(folder / "absent.ini");
   Query query{"updateserver", "URL"};
   EXPECT_EQ(ServiceValue(path, query), kDefault);
   EXPECT_EQ(ReadIniFileValue(path, query.section, query.key, kDefault), kDefault);

@@ -15,15 +15,9 @@
 namespace {
 
 namespace fs = std::filesystem;
-using testing_support::IndependentDigests;
-using testing_support::ReadBytes;
-using testing_support::RunExecutable;
-using testing_support::TempFolder;
-using testing_support::ToolRun;
-using testing_support::Utf8Path;
-using testing_support::WriteBytes;
+using namespace testing_support;
 
-constexpr char kUrl[] = "http://update.example.com/game";
+constexpr char kReleaseUrl[] = "http://update.example.com/game";
 
 // Writes `count` files with Chinese names (some holding a double-byte character whose second
 // byte is 0x5C, a backslash on its own) and sizes from 0 to 64 KiB, block edges included, and
@@ -44,40 +38,10 @@ void MakeReleaseFolder(const fs::path& folder, int count) {
     for (char& byte : bytes) byte = static_cast<char>(random());
     WriteBytes(Utf8Path(folder, name), bytes);
   }
-  WriteBytes(folder / "client.ini", std::string("[updateserver]\r\nURL=") + kUrl +
+  WriteBytes(folder / "client.ini", std::string("[updateserver]\r\nURL=") + kReleaseUrl +
                                         "\r\n\r\n[launcher]\r\ntitle=\xE7\xA4\xBA\xE4\xBE\x8B\r\n");
   WriteBytes(folder / "set.ini", "[video]\r\nwidth=1920\r\nheight=1080\r\n");
   WriteBytes(folder / "game.ini", "[game]\nid=7\nname=demo\n");
-}
-
-// The current entries of section [file] of an INI file the tool wrote: value_key<i> -> value_<i>
-// for i below value_count. A missing index shows as an entry "<missing i>".
-std::map<std::string, std::string> CurrentList(const std::string& ini) {
-  std::map<std::string, std::string> keys;
-  size_t start = ini.find("[file]\r\n");
-  if (start == std::string::npos) return {};
-  for (size_t at = start + 8; at < ini.size();) {
-    size_t end = ini.find("\r\n", at);
-    if (end == std::string::npos) end = ini.size();
-    std::string line = ini.substr(at, end - at);
-    if (line.starts_with("[")) break;
-    size_t equals = line.find('=');
-    if (equals != std::string::npos) keys.emplace(line.substr(0, equals), line.substr(equals + 1));
-    at = end + 2;
-  }
-  std::map<std::string, std::string> list;
-  int count = keys.count("value_count") ? std::stoi(keys["value_count"]) : 0;
-  for (int i = 0; i < count; ++i) {
-    std::string index = std::to_string(i);
-    auto key = keys.find("value_key" + index);
-    auto value = keys.find("value_" + index);
-    if (key == keys.end() || value == keys.end()) {
-      list.emplace("<missing " + index + ">", "");
-    } else {
-      list.emplace(key->second, value->second);
-    }
-  }
-  return list;
 }
 
 // Checks one run's lists against the independent digests of the files it listed.
@@ -94,7 +58,8 @@ void ExpectListsMatch(const fs::path& folder, const std::map<std::string, std::s
     auto listed = clientList.find(name);
     bool right = listed != clientList.end() && listed->second == digest;
     auto update = updateList.find(name + "|" + digest);
-    right = right && update != updateList.end() && update->second == kUrl + ("/client/" + name);
+    right =
+        right && update != updateList.end() && update->second == kReleaseUrl + ("/client/" + name);
     if (!right && ++wrong <= 5) {
       ADD_FAILURE() << name << ": " << (listed == clientList.end() ? "not listed" : listed->second)
                     << " instead of " << digest;
@@ -120,7 +85,7 @@ TEST_P(ReleaseFolder, EveryRunOnAFreshCopyListsEveryFileWithItsDigest) {
   expected.erase("client.ini");
 
   // Wine starts every process slowly; fewer runs there.
-  const int runs = testing_support::IsWindowsBuild() ? 3 : 10;
+  const int runs = IsWindowsBuild() ? 3 : 10;
   for (int run = 0; run < runs; ++run) {
     SCOPED_TRACE("run " + std::to_string(run + 1));
     fs::path copy = Utf8Path(parent.path() / ("run" + std::to_string(run)), release.folderName);
@@ -130,8 +95,9 @@ TEST_P(ReleaseFolder, EveryRunOnAFreshCopyListsEveryFileWithItsDigest) {
     ToolRun result = RunExecutable(copy / "Tabulon.exe");
     EXPECT_EQ(result.exitCode, 0) << result.output.substr(0, 2000);
     // The closing text says the run succeeded: 文件写入已经完成.
-    EXPECT_NE(result.output.find("\xCE\xC4\xBC\xFE\xD0\xB4\xC8\xEB\xD2\xD1\xBE\xAD\xCD\xEA\xB3\xC9"),
-              std::string::npos);
+    EXPECT_NE(
+        result.output.find("\xCE\xC4\xBC\xFE\xD0\xB4\xC8\xEB\xD2\xD1\xBE\xAD\xCD\xEA\xB3\xC9"),
+        std::string::npos);
     ExpectListsMatch(copy, expected);
     fs::remove_all(copy.parent_path());
     if (HasFailure()) break;

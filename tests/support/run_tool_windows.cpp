@@ -36,11 +36,9 @@ std::string WithoutConsoleLineEnds(const std::string& bytes) {
 }  // namespace
 
 // The absolute form with backslashes, as the tool's module path shows it (/tmp/x is Z:\tmp\x
-// under Wine), in the ANSI code page.
+// under Wine).
 std::string ToolFolderText(const fs::path& folder) {
-  std::u8string utf8 = AbsolutePath(folder).u8string();
-  std::string text = platform::Utf8ToAnsi(
-      std::string_view(reinterpret_cast<const char*>(utf8.data()), utf8.size()));
+  std::string text = AnsiText(AbsolutePath(folder));
   // The last byte can be the second byte of a double-byte character, which is no separator.
   if (text.empty() || platform::FindLastSeparator(text) != text.size() - 1) text.push_back('\\');
   return text;
@@ -123,9 +121,7 @@ std::map<std::string, std::string> IndependentDigests(const fs::path& folder) {
       hex += "0123456789abcdef"[byte >> 4];
       hex += "0123456789abcdef"[byte & 15];
     }
-    std::u8string name = entry.path().filename().u8string();
-    digests[platform::Utf8ToAnsi(
-        std::string_view(reinterpret_cast<const char*>(name.data()), name.size()))] = hex;
+    digests[AnsiText(entry.path().filename())] = hex;
   }
   CryptReleaseContext(provider, 0);
   return digests;
