@@ -7,8 +7,8 @@ namespace {
 
 constexpr std::string_view kListSection = "file";
 
-// Applies the writes to the file in one read-modify-write. A file that exists but cannot be read,
-// or holds text the store does not write, is not written: its other content could not be kept.
+// Applies the writes to the file in one read-modify-write. A file that exists but cannot be read
+// is not written: its other content could not be kept. Nor is text the store does not write.
 int WriteKeys(const std::string& path, const KeyValueWrites& writes) {
   std::string content;
   platform::ReadResult read = platform::ReadWholeFile(path, content);

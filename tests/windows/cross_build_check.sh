@@ -223,8 +223,8 @@ folder_read_only() {
   chmod a-w "$f/client.ini"
 }
 
-# INI files with a byte-order mark: client.ini in UTF-16 LE (characters without a GBK form, an odd
-# last byte) next to an update_file.ini of the mark alone; then client.ini with the UTF-8 mark.
+# INI files in UTF-16 LE: client.ini with characters that have no GBK form and an odd last byte,
+# update_file.ini of the byte-order mark alone.
 folder_utf16() {
   local f=$1
   {
@@ -240,19 +240,12 @@ folder_utf16() {
   printf 'val' >"$f/值.txt"
 }
 
-folder_utf8_mark() {
-  local f=$1
-  printf '\xef\xbb\xbf[updateserver]\r\nURL=http://cdn.example/游戏\r\n' >"$f/client.ini"
-  printf 'pak' >"$f/资源.pak"
-  printf 'val' >"$f/值.txt"
-}
-
 folder_missing_configs() {
   printf 'only' >"$1/only.bin"
 }
 
 scenarios=(sample chinese many awkward_names links deep former encoding boundaries nul_first read_only
-  utf16 utf8_mark missing_configs)
+  utf16 missing_configs)
 compared_files=(update_file.ini client.ini set_e.ini game_e.ini client_e.ini)
 
 passed=0
