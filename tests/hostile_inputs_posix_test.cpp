@@ -164,19 +164,21 @@ TEST(HostileInputsPosix, UnreadableClientIniIsNotWrittenOver) {
   int count = 1;
   for (const auto& [name, digest] : listed)
     expected += Listed(++count, folder.path(), name, digest);
+  // Without the server URL no address can be formed: update_file.ini is not written either.
   ExpectOutput(run.output, expected + Unopenable(folder.path(), "client.ini") + texts::kRunFailed,
-               {WriteFailed(folder.path(), "client.ini")});
+               {WriteFailed(folder.path(), "client.ini"),
+                WriteFailed(folder.path(), "update_file.ini")});
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(ReadBytes(folder / "update_file.ini"), NewListFile(UpdateList(listed, "")));
+  EXPECT_FALSE(fs::exists(folder / "update_file.ini"));
   fs::permissions(folder / "client.ini", fs::perms::owner_read, fs::perm_options::add);
   EXPECT_EQ(ReadBytes(folder / "client.ini"), client);
 }
 
 // A read of client.ini that fails partway (a disk error after its first 64 KiB) is not taken for
-// its end: the server URL is not read from what came before, the list is not written into it
-// and it is not encoded; client.ini keeps every byte and the run fails. A preloaded library
-// makes every read() of client.ini after the first fail; the digest reads it through a C library
-// stream, whose reads do not pass through that library.
+// its end: client.ini is not listed, the server URL is not read from what came before (so
+// update_file.ini, whose addresses need it, is not written), the list is not written into it and
+// it is not encoded; client.ini keeps every byte and the run fails. A preloaded library makes
+// every read() of client.ini after the first fail.
 TEST(HostileInputsPosix, ReadErrorPartwayThroughClientIniKeepsIt) {
   TempFolder folder;
   std::string client = kClientIni + std::string("[launcher]\r\n");
@@ -194,17 +196,19 @@ TEST(HostileInputsPosix, ReadErrorPartwayThroughClientIniKeepsIt) {
        "TABULON_TEST_FAIL_READ_OF=/client.ini",
        std::string("ASAN_OPTIONS=") + (asanOptions ? asanOptions + std::string(":") : "") +
            "verify_asan_link_order=0"});
-  const List files = {{"client.ini", Md5Hex(client)},
-                      {"game.ini", Md5Hex(kGameIni)},
-                      {"set.ini", Md5Hex(kSetIni)},
-                      {"z.bin", Md5Hex("z")}};
+  std::string expected = Opening() + Unreadable(1, folder.path(), "client.ini");
+  int count = 1;
+  for (const auto& [name, bytes] : {std::pair{"game.ini", kGameIni}, std::pair{"set.ini", kSetIni},
+                                    std::pair{"z.bin", "z"}}) {
+    expected += Listed(++count, folder.path(), name, Md5Hex(bytes));
+  }
   ExpectOutput(run.output,
-               ListedAll(folder.path(), files) + WriteFailed(folder.path(), "client_e.ini") +
-                   texts::kRunFailed,
-               {WriteFailed(folder.path(), "client.ini")});
+               expected + WriteFailed(folder.path(), "client_e.ini") + texts::kRunFailed,
+               {WriteFailed(folder.path(), "client.ini"),
+                WriteFailed(folder.path(), "update_file.ini")});
   EXPECT_EQ(run.exitCode, 1);
   ExpectSameBytes(ReadBytes(folder / "client.ini"), client, "client.ini");
-  EXPECT_EQ(ReadBytes(folder / "update_file.ini"), NewListFile(UpdateList(files, "")));
+  EXPECT_FALSE(fs::exists(folder / "update_file.ini"));
 }
 
 // The lists and the encoded copies are replaced, never written in place: after a run the paths

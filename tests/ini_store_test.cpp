@@ -127,13 +127,6 @@ TEST(ProfileWrite, WritesIntoTheFirstOfDuplicateSectionsOnly) {
   EXPECT_EQ(Get(after, "file", "k"), "new");
 }
 
-TEST(ProfileWrite, ByteOrderMarkFileGetsUtf8Text) {
-  std::string after =
-      ApplyIniWrites("\xEF\xBB\xBF[file]\r\n", "file", {{"value_key0", "\xD6\xB5"}});
-  EXPECT_EQ(after, "\xEF\xBB\xBF[file]\r\nvalue_key0=\xE5\x80\xBC\r\n");
-  EXPECT_EQ(Get(after, "file", "value_key0"), "\xD6\xB5");
-}
-
 TEST(ProfileWrite, KeepsCrOnlyLineEnds) {
   EXPECT_EQ(ApplyIniWrites("[file]\rvalue_count=1\r[b]\ry=2\r", "file", {{"value_count", "3"}}),
             "[file]\rvalue_count=3\r[b]\ry=2\r");

@@ -163,7 +163,9 @@ TEST(ProfileReadAgainstWindows, EveryKeyReadsTheSameBothWays) {
     for (const Query& query : queries) {
       std::string expected = ServiceValue(path, query);
       SCOPED_TRACE(std::string(file.name) + " [" + query.section + "] " + query.key);
-      EXPECT_EQ(ReadIniFileValue(path, query.section, query.key, kDefault), expected);
+      std::string value;
+      EXPECT_TRUE(ReadIniFileValue(path, query.section, query.key, kDefault, value));
+      EXPECT_EQ(value, expected);
       EXPECT_EQ(ReadIniValue(file.content, query.section, query.key, kDefault), expected);
     }
   }
@@ -174,7 +176,9 @@ TEST(ProfileReadAgainstWindows, AMissingFileGivesTheDefault) {
   std::string path = AnsiText(folder / "absent.ini");
   Query query{"updateserver", "URL"};
   EXPECT_EQ(ServiceValue(path, query), kDefault);
-  EXPECT_EQ(ReadIniFileValue(path, query.section, query.key, kDefault), kDefault);
+  std::string value;
+  EXPECT_TRUE(ReadIniFileValue(path, query.section, query.key, kDefault, value));
+  EXPECT_EQ(value, kDefault);
 }
 
 }  // namespace

@@ -11,21 +11,23 @@
 
 namespace {
 
-// The server URL from client.ini, read again only when that file changed.
+// The server URL from client.ini, read again only when that file changed. Unknown when
+// client.ini is there but cannot be read: no address can be formed then.
 class ServerUrl {
  public:
-  const std::string& Get(const std::string& clientIniPath) {
+  const std::string* Get(const std::string& clientIniPath) {
     platform::FileStamp stamp = platform::GetFileStamp(clientIniPath);
     if (!m_Read || !(stamp == m_Stamp)) {
-      m_Url = ReadIniFileValue(clientIniPath, "updateserver", "URL", "");
+      m_Known = ReadIniFileValue(clientIniPath, "updateserver", "URL", "", m_Url);
       m_Stamp = stamp;
       m_Read = true;
     }
-    return m_Url;
+    return m_Known ? &m_Url : nullptr;
   }
 
  private:
   bool m_Read = false;
+  bool m_Known = false;
   platform::FileStamp m_Stamp;
   std::string m_Url;
 };

@@ -21,9 +21,13 @@ int CFileListWriter::InitPaths(const std::string& folder) {
 }
 
 int CFileListWriter::AddFile(const std::string& name, const std::string& digestHex,
-                             const std::string& serverUrl) {
+                             const std::string* serverUrl) {
   m_ClientList.emplace(name, digestHex);
-  m_UpdateList.emplace(name + "|" + digestHex, serverUrl + "/client/" + name);
+  if (serverUrl == nullptr) {
+    m_UpdateListUnusable = true;
+  } else {
+    m_UpdateList.emplace(name + "|" + digestHex, *serverUrl + "/client/" + name);
+  }
   m_ListsChanged = true;
   return m_WriteAfterEveryFile ? WriteChangedLists() : 1;
 }
@@ -48,14 +52,16 @@ int CFileListWriter::WriteChangedLists() {
   if (!m_ListsChanged) return 1;
   m_ListsChanged = false;
   m_IniIdsCurrent = false;
-  int updateWritten = WriteOneList(m_UpdateIni, m_UpdateList, m_UpdateFailureReported);
-  int clientWritten = WriteOneList(m_ClientIni, m_ClientList, m_ClientFailureReported);
+  // Addresses without their server would send every client to the wrong place.
+  int updateWritten =
+      WriteOneList(m_UpdateIni, m_UpdateList, !m_UpdateListUnusable, m_UpdateFailureReported);
+  int clientWritten = WriteOneList(m_ClientIni, m_ClientList, true, m_ClientFailureReported);
   return updateWritten && clientWritten;
 }
 
-int CFileListWriter::WriteOneList(CXIniFile& target, const OrderedList& list,
+int CFileListWriter::WriteOneList(CXIniFile& target, const OrderedList& list, bool usable,
                                   bool& failureReported) {
-  if (target.WriteList(list)) return 1;
+  if (usable && target.WriteList(list)) return 1;
   if (!failureReported) {
     platform::PrintText(texts::kWriteFailed, target.m_FilePath.c_str());
     failureReported = true;

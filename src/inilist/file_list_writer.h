@@ -30,9 +30,12 @@ class CFileListWriter {
   const std::string& ClientIniPath() const { return m_ClientIni.m_FilePath; }
 
   // Adds one file to both lists: `name` -> `digestHex` to the client list, `name|digestHex` ->
-  // `serverUrl/client/name` to the update list; a name already listed keeps its entries. Writes
-  // the lists at once when they are written after every file. Returns 0 when a write failed.
-  int AddFile(const std::string& name, const std::string& digestHex, const std::string& serverUrl);
+  // `serverUrl/client/name` to the update list; a name already listed keeps its entries. A null
+  // `serverUrl` (client.ini could not be read) leaves no address to give: update_file.ini is then
+  // not written in this run, and reported. Writes the lists at once when they are written after
+  // every file. Returns 0 when a write failed.
+  int AddFile(const std::string& name, const std::string& digestHex,
+              const std::string* serverUrl);
 
   // True when writing the lists may change what reading `path` gives: it names one of the two
   // INI files, or shows no file that could be told apart from them (a link to an INI file not
@@ -49,7 +52,9 @@ class CFileListWriter {
   int WriteChangedLists();
 
  private:
-  int WriteOneList(CXIniFile& target, const OrderedList& list, bool& failureReported);
+  // Writes `list` unless it is not `usable`; reports the first failure.
+  int WriteOneList(CXIniFile& target, const OrderedList& list, bool usable,
+                   bool& failureReported);
 
   CXIniFile m_UpdateIni;
   CXIniFile m_ClientIni;
@@ -58,6 +63,7 @@ class CFileListWriter {
 
   bool m_WriteAfterEveryFile;
   bool m_ListsChanged = false;
+  bool m_UpdateListUnusable = false;
   // The identities of both INI files as the last write left them; taken again after a write.
   bool m_IniIdsCurrent = false;
   std::optional<platform::FileId> m_UpdateIniId;

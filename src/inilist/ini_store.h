@@ -2,6 +2,17 @@
 // keys while keeping every byte of the lines it does not change. Both builds use this code, so
 // both write the same bytes.
 //
+// Encodings, told by the first bytes of the file as the profile functions tell them:
+// - no byte-order mark: text in the ANSI code page (code page 936), read and written as it is;
+// - UTF-8 mark (EF BB BF): skipped when reading, and values read are converted from UTF-8 to the
+//   ANSI code page; written text is ANSI, unconverted, as for a file without a mark;
+// - UTF-16 LE mark (FF FE), a file of the mark alone included: UTF-16 LE throughout. Every line
+//   is parsed as its text converted to the ANSI code page (a character without an exact form
+//   there reads as '?'), and new text is written in UTF-16 LE. An odd last byte belongs to no
+//   character: it is ignored when reading and stays the file's last byte when writing;
+// - UTF-16 BE mark (FE FF), which the profile functions do not read as UTF-16: reading gives the
+//   default, as for an unreadable file, and the file is never written (IsIniWritable).
+//
 // Threads: every function may run on several threads at once; they keep no state between calls.
 #pragma once
 
@@ -14,18 +25,24 @@
 // section and key names match case-insensitively (ASCII letters only), blanks around names and
 // values are trimmed, one pair of matching surrounding quotes is stripped, the value ends at a
 // NUL, and only the first section of a name and its first matching key count. CR LF, LF and CR
-// line ends all count. A UTF-8 byte-order mark is skipped and the value converted to the ANSI
-// code page. Returns `defaultValue` when the section or key is absent.
+// line ends all count. Returns `defaultValue` when the section or key is absent, and for
+// UTF-16 BE text.
 std::string ReadIniValue(std::string_view content, std::string_view section, std::string_view key,
                          std::string_view defaultValue);
 
-// The same for the file at `path`; `defaultValue` also when the file is missing or unreadable.
-std::string ReadIniFileValue(const std::string& path, std::string_view section,
-                             std::string_view key, std::string_view defaultValue);
+// The same for the file at `path` into `value`; `defaultValue` also when the file is missing.
+// Returns false, with `value` set to `defaultValue`, when the file is there but cannot be read:
+// then its value is unknown, not absent.
+bool ReadIniFileValue(const std::string& path, std::string_view section, std::string_view key,
+                      std::string_view defaultValue, std::string& value);
 
 // True for the characters the profile read trims around names and values: blanks, CR, LF and
 // Ctrl+Z.
 bool IsIniBlank(char c);
+
+// False for UTF-16 BE text: the profile functions do not read it as UTF-16, so no line added
+// to it, in whatever encoding, would read back.
+bool IsIniWritable(std::string_view content);
 
 using KeyValueWrites = std::vector<std::pair<std::string, std::string>>;
 
@@ -33,7 +50,7 @@ using KeyValueWrites = std::vector<std::pair<std::string, std::string>>;
 // profile writes would: a key present in the first matching section gets its new value where it
 // stands (the text up to the value is kept); a key not present is added after the section's
 // last non-blank line; a missing section is added at the end. Lines that are not changed keep
-// every byte, their line ends included. Added lines end in CR LF. A file with a UTF-8 byte-order
-// mark gets its new text in UTF-8.
+// every byte, their line ends included. Added lines end in CR LF. New text is in the file's
+// encoding (see above); text that IsIniWritable refuses comes back unchanged.
 std::string ApplyIniWrites(std::string_view content, std::string_view section,
                            const KeyValueWrites& writes);

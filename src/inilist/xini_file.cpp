@@ -8,11 +8,12 @@ namespace {
 constexpr std::string_view kListSection = "file";
 
 // Applies the writes to the file in one read-modify-write. A file that exists but cannot be read
-// is not written: its other content could not be kept.
+// is not written: its other content could not be kept. Nor is text the store does not write.
 int WriteKeys(const std::string& path, const KeyValueWrites& writes) {
   std::string content;
   platform::ReadResult read = platform::ReadWholeFile(path, content);
   if (read != platform::ReadResult::kOk && read != platform::ReadResult::kMissing) return 0;
+  if (!IsIniWritable(content)) return 0;
   std::string updated = ApplyIniWrites(content, kListSection, writes);
   // A write that changes nothing leaves the file untouched, as the profile write does.
   if (read == platform::ReadResult::kOk && updated == content) return 1;

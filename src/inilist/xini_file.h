@@ -24,7 +24,8 @@ class CXIniFile {
 
   // Writes `list` into section "file" as value_count, then value_key<i> and value_<i> for each
   // entry in key order, in one atomic replace of the file. Keys of a former, longer list stay.
-  // Returns 1, or 0 when the file could not be read or written (it is then left as it was).
+  // Returns 1, or 0 when the file could not be read or written or holds text the INI store does
+  // not write (IsIniWritable); it is then left as it was.
   int WriteList(const OrderedList& list);
 
   std::string m_FilePath;

@@ -1,5 +1,6 @@
 // The parts of the platform layer that are the same on every system: the multibyte rules of
-// code page 936, UTF-8 decoding and the order of a listing.
+// code page 936, UTF-8 decoding, the UTF-16 conversions (over the UTF-8 ones) and the order of a
+// listing.
 #include "platform/portable.h"
 
 #include <algorithm>
@@ -10,6 +11,29 @@
 namespace platform {
 
 bool IsLeadByte(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
+
+namespace {
+
+bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+void AppendUtf8(char32_t code, std::string& utf8) {
+  if (code < 0x80) {
+    utf8.push_back(static_cast<char>(code));
+    return;
+  }
+  size_t length = code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
+  static constexpr unsigned char kLeadMarks[] = {0, 0, 0xC0, 0xE0, 0xF0};
+  char bytes[4];
+  for (size_t i = length - 1; i > 0; --i) {
+    bytes[i] = static_cast<char>(0x80 | (code & 0x3F));
+    code >>= 6;
+  }
+  bytes[0] = static_cast<char>(kLeadMarks[length] | code);
+  utf8.append(bytes, length);
+}
+
+}  // namespace
 
 size_t FindLastSeparator(std::string_view path) {
   size_t found = std::string_view::npos;
@@ -98,6 +122,33 @@ std::u16string Utf8ToUtf16Lossy(std::string_view utf8) {
     utf8.remove_prefix(length);
   }
   return units;
+}
+
+std::u16string AnsiToUtf16(std::string_view ansi) {
+  // Most INI lines are ASCII, which reads the same in every one of these encodings.
+  if (std::all_of(ansi.begin(), ansi.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    return std::u16string(ansi.begin(), ansi.end());
+  }
+  // AnsiToUtf8 gives valid UTF-8 only ('?' for what it cannot convert), so nothing is lost here.
+  return Utf8ToUtf16Lossy(AnsiToUtf8(ansi));
+}
+
+std::string Utf16ToAnsi(std::u16string_view units) {
+  std::string utf8;
+  utf8.reserve(units.size());
+  bool ascii = true;
+  for (size_t i = 0; i < units.size(); ++i) {
+    char32_t code = units[i];
+    if (IsHighSurrogate(units[i]) && i + 1 < units.size() && IsLowSurrogate(units[i + 1])) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (units[++i] - 0xDC00);
+    } else if (IsHighSurrogate(units[i]) || IsLowSurrogate(units[i])) {
+      code = '?';
+    }
+    ascii = ascii && code < 0x80;
+    AppendUtf8(code, utf8);
+  }
+  return ascii ? utf8 : Utf8ToAnsi(utf8);
 }
 
 void SortInNtfsOrder(std::vector<ListedName>& names) {

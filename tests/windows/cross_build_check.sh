@@ -224,11 +224,29 @@ folder_read_only() {
   chmod a-w "$f/client.ini"
 }
 
+# INI files in UTF-16 LE: client.ini with characters that have no GBK form and an odd last byte,
+# update_file.ini of the byte-order mark alone.
+folder_utf16() {
+  local f=$1
+  {
+    printf '\xff\xfe'
+    printf '[updateserver]\r\nURL=http://cdn.example/游戏\r\n[launcher]\nface=😀\rlang=中文\n' |
+      iconv -f UTF-8 -t UTF-16LE
+    printf '\x7f'
+  } >"$f/client.ini"
+  printf '\xff\xfe' >"$f/update_file.ini"
+  printf 's' >"$f/set.ini"
+  printf 'g' >"$f/game.ini"
+  printf 'pak' >"$f/资源.pak"
+  printf 'val' >"$f/值.txt"
+}
+
 folder_missing_configs() {
   printf 'only' >"$1/only.bin"
 }
 
-scenarios=(sample chinese many awkward_names links deep former encoding boundaries nul_first read_only missing_configs)
+scenarios=(sample chinese many awkward_names links deep former encoding boundaries nul_first read_only
+  utf16 missing_configs)
 compared_files=(update_file.ini client.ini set_e.ini game_e.ini client_e.ini)
 
 # The Windows executable runs on a Chinese Windows and on an English one (system code pages 936

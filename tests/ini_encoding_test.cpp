@@ -1,0 +1,148 @@
+// INI files in UTF-16 and with a UTF-8 byte-order mark, read and written as the profile functions
+// of current Windows do, from the store up to whole runs of the built tool.
+#include <gtest/gtest.h>
+
+#include "digest/digest_file.h"
+#include "digest/md5.h"
+#include "inilist/ini_store.h"
+#include "platform/console_texts.h"
+#include "support/test_support.h"
+
+namespace {
+
+using testing_support::ReadBytes;
+using testing_support::RunTabulonIn;
+using testing_support::TempFolder;
+using testing_support::ToolRun;
+using testing_support::WriteBytes;
+
+// UTF-16 bytes of `units` (ASCII text may come as std::string), little-endian unless asked.
+std::string Utf16(std::u16string_view units, bool bigEndian = false) {
+  std::string bytes;
+  for (char16_t unit : units) {
+    char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
+    bytes += bigEndian ? std::string{high, low} : std::string{low, high};
+  }
+  return bytes;
+}
+std::string Utf16(const std::string& ascii) {
+  return Utf16(std::u16string(ascii.begin(), ascii.end()));
+}
+std::string Utf16File(std::u16string_view units) { return "\xFF\xFE" + Utf16(units); }
+
+std::string Md5Hex(std::string_view bytes) {
+  unsigned char digest[kMd5DigestSize];
+  Md5Buffer(bytes.data(), bytes.size(), digest);
+  return FormatDigestHex(digest);
+}
+
+TEST(EncodedIni, Utf16ValuesReadInTheAnsiCodePage) {
+  struct {
+    std::string content;
+    const char* section;
+    const char* key;
+    const char* read;
+  } cases[] = {
+      {Utf16File(u"[updateserver]\r\nURL=http://cdn.example/\u6E38\u620F\r\n"), "updateserver",
+       "url", "http://cdn.example/\xD3\xCE\xCF\xB7"},
+      {Utf16File(u"[\u4E2D\u6587]\n \u952E = \"\u503C\" \n"), "\xD6\xD0\xCE\xC4", "\xBC\xFC",
+       "\xD6\xB5"},
+      // No exact code page 936 form: an emoji and a surrogate without its pair.
+      {Utf16File(u"[a]\rk=1\r[s]\rk=a\U0001F600b\xD800"), "s", "k", "a?b?"},
+      {Utf16File(std::u16string_view(u"[s]\nk=a\0b\nn=2", 13)), "s", "k", "a"},
+      {Utf16File(u"[s]\r\nk=v") + "\x41", "s", "k", "v"},
+      {"\xFF\xFE", "s", "k", "<default>"},
+      {"\xFE\xFF" + Utf16(u"[s]\r\nk=v\r\n", true), "s", "k", "<default>"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ReadIniValue(c.content, c.section, c.key, "<default>"), c.read) << c.read;
+  }
+}
+
+// A list written into files of each encoding: the whole file after, and each value read back.
+TEST(EncodedIni, WritesNewTextInTheFileEncodingAndKeepsEveryOtherByte) {
+  const KeyValueWrites writes = {
+      {"value_count", "2"}, {"value_key0", "\xCA\xFD\xBE\xDD.pak"}, {"value_0", "d0"}};
+  const std::u16string list = u"value_count=2\r\nvalue_key0=\u6570\u636E.pak\r\nvalue_0=d0\r\n";
+  struct {
+    std::string before;
+    std::string after;
+  } cases[] = {
+      {Utf16File(u"; \u6CE8\u91CA\n[updateserver]\r\nURL=http://x\r\n[FILE]\n Value_Count\t= 5\n"
+                 u"value_key0=old\r\n\r\n[other]\rk=\U0001F600\xDC00\r"),
+       Utf16File(
+           u"; \u6CE8\u91CA\n[updateserver]\r\nURL=http://x\r\n[FILE]\n Value_Count\t= 2\n"
+           u"value_key0=\u6570\u636E.pak\r\nvalue_0=d0\r\n\r\n[other]\rk=\U0001F600\xDC00\r")},
+      {"\xFF\xFE", Utf16File(u"[file]\r\n" + list)},
+      {Utf16File(u"[a]\nx=1"), Utf16File(u"[a]\nx=1\r\n[file]\r\n" + list)},
+      // An odd last byte stays last, after the lines added at the end.
+      {Utf16File(u"[a]\r\n") + "\x7F", Utf16File(u"[a]\r\n[file]\r\n" + list) + "\x7F"},
+      // A UTF-8 file gets the same code page 936 bytes as a file without a mark.
+      {"\xEF\xBB\xBF[file]\r\nvalue_count=1\r\nvalue_key0=\xE5\x80\xBC\r\n[u]\nURL=\xE5\x80\xBC\n",
+       "\xEF\xBB\xBF[file]\r\nvalue_count=2\r\nvalue_key0=\xCA\xFD\xBE\xDD.pak\r\nvalue_0=d0\r\n"
+       "[u]\nURL=\xE5\x80\xBC\n"},
+  };
+  for (const auto& c : cases) {
+    std::string after = ApplyIniWrites(c.before, "file", writes);
+    EXPECT_EQ(after, c.after) << testing::PrintToString(c.before);
+    if (!c.before.starts_with("\xFF\xFE")) continue;
+    for (const auto& [key, value] : writes) EXPECT_EQ(ReadIniValue(after, "file", key, ""), value);
+  }
+}
+
+// A release folder with Chinese names whose client.ini is in UTF-16: the URL is read, both lists
+// name each file with the same GBK bytes (client.ini in UTF-16), and client.ini keeps its lines.
+TEST(EncodedIni, RunWithAUtf16ClientIni) {
+  TempFolder folder;
+  const std::string before = Utf16File(
+      u"[updateserver]\r\nURL=http://cdn.example/\u6E38\u620F\r\n[launcher]\nlang=\u4E2D\u6587\n");
+  WriteBytes(folder / "client.ini", before);
+  WriteBytes(folder / "game.ini", "g");
+  WriteBytes(folder / "set.ini", "s");
+  WriteBytes(folder / "\xE6\x95\xB0\xE6\x8D\xAE.pak", "data");  // 数据.pak
+  WriteBytes(folder / "\xE8\xAF\xB4\xE6\x98\x8E.txt", "");      // 说明.txt
+
+  ToolRun run = RunTabulonIn(folder.path());
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  const std::string clientAfter = ReadBytes(folder / "client.ini");
+  std::string update = "[file]\r\nvalue_count=5\r\n";
+  std::string client = before + Utf16(u"[file]\r\nvalue_count=5\r\n");
+  int i = 0;
+  for (auto [gbk, utf16, content] :
+       {std::tuple<std::string, std::u16string, std::string>{"client.ini", u"client.ini", before},
+        {"game.ini", u"game.ini", "g"},
+        {"set.ini", u"set.ini", "s"},
+        {"\xCA\xFD\xBE\xDD.pak", u"\u6570\u636E.pak", "data"},
+        {"\xCB\xB5\xC3\xF7.txt", u"\u8BF4\u660E.txt", ""}}) {
+    std::string n = std::to_string(i++), digest = Md5Hex(content);
+    EXPECT_EQ(ReadIniValue(clientAfter, "file", "value_key" + n, ""), gbk);
+    update += "value_key" + n + "=" + gbk + "|" + digest + "\r\nvalue_" + n +
+              "=http://cdn.example/\xD3\xCE\xCF\xB7/client/" + gbk + "\r\n";
+    client += Utf16("value_key" + n + "=") + Utf16(utf16) +
+              Utf16("\r\nvalue_" + n + "=" + digest + "\r\n");
+  }
+  EXPECT_EQ(ReadBytes(folder / "update_file.ini"), update);
+  EXPECT_EQ(clientAfter, client);
+}
+
+// client.ini in UTF-16 BE is never written: the run fails, and the URL reads as missing.
+TEST(EncodedIni, RunWithABigEndianClientIni) {
+  TempFolder folder;
+  const std::string before = "\xFE\xFF" + Utf16(u"[updateserver]\r\nURL=http://x\r\n", true);
+  WriteBytes(folder / "client.ini", before);
+  WriteBytes(folder / "game.ini", "g");
+  WriteBytes(folder / "set.ini", "s");
+  WriteBytes(folder / "a.bin", "a");
+
+  ToolRun run = RunTabulonIn(folder.path());
+  EXPECT_EQ(run.exitCode, 1);
+  char failed[4096];
+  std::snprintf(failed, sizeof failed, texts::kWriteFailed,
+                (testing_support::ToolFolderText(folder.path()) + "client.ini").c_str());
+  EXPECT_NE(run.output.find(failed), std::string::npos) << run.output;
+  EXPECT_EQ(ReadBytes(folder / "client.ini"), before);
+  EXPECT_EQ(ReadIniValue(ReadBytes(folder / "update_file.ini"), "file", "value_0", ""),
+            "/client/a.bin");
+}
+
+}  // namespace
