@@ -1,17 +1,17 @@
 #!/usr/bin/env bash
-# Tabulon next to md5sum over the same folders, on this machine: wall time ratios, linear cost in
-# the number of files, peak memory, and MD5 alone next to OpenSSL. See bench/README.md.
+# Tabulon next to md5sum and md5deep -j2 over the same folders, page cache warm, on this machine:
+# wall time ratios, growth with the number of files, each MD5 level, peak memory, and the MD5
+# kernels alone. See bench/README.md for the targets and the figures.
 #
-#   bash bench/run.sh           # everything, median of 7 (9 for the small folders)
-#   bash bench/run.sh --quick   # median of 5, without the folder of 8 files of 256 MiB
+#   bash bench/run.sh           # everything, medians of 7 runs (9 for the small folders)
+#   bash bench/run.sh --quick   # medians of 5, without the two folders of about 2 GiB
 #
-# The folders are made in a temporary directory (about 3.1 GiB, 1.1 GiB in quick mode) and
-# removed at the end. TABULON_BENCH_BUILD names the build directory (default build-bench).
+# The folders are made in a temporary directory (about 5.2 GiB, 1.1 GiB in quick mode) and removed
+# at the end. The Windows build is measured under Wine too when wine and MinGW-w64 are there.
 set -euo pipefail
 export LC_ALL=C
 
 top=$(cd "$(dirname "$0")/.." && pwd)
-build=${TABULON_BENCH_BUILD:-$top/build-bench}
 quick=0
 case "${1:-}" in
   --quick) quick=1 ;;
@@ -20,44 +20,91 @@ case "${1:-}" in
 esac
 if ((quick)); then large_runs=5; small_runs=5; else large_runs=7; small_runs=9; fi
 
-for tool in cmake ninja md5sum split awk lscpu; do
+for tool in cmake ninja md5sum md5deep split awk lscpu python3; do
   command -v "$tool" >/dev/null || { echo "$0: $tool is missing" >&2; exit 1; }
 done
 
-echo "=== Building Release in $build"
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTABULON_BUILD_BENCHMARKS=ON \
-  >/dev/null
-cmake --build "$build" -j2 --target Tabulon TabulonOneThread md5_bench >/dev/null
-tabulon=$build/Tabulon.exe
-one_thread=$build/bench/TabulonOneThread.exe
+echo "=== Building the preset bench (build-bench)"
+(cd "$top" && cmake --preset bench >/dev/null &&
+  cmake --build --preset bench --target Tabulon TabulonAtLevel md5_lanes_bench >/dev/null)
+tabulon=$top/build-bench/Tabulon.exe
+at_level=$top/build-bench/bench/TabulonAtLevel.exe
+windows=""
+if ((!quick)) && command -v wine >/dev/null && command -v x86_64-w64-mingw32-g++ >/dev/null; then
+  echo "=== Building the preset windows (build-windows), Tabulon.exe only"
+  (cd "$top" && cmake --preset windows >/dev/null &&
+    cmake --build --preset windows --target Tabulon >/dev/null)
+  windows=$top/build-windows/Tabulon.exe
+  # One Wine server for the whole benchmark, so that a run does not pay for starting it.
+  export WINEDEBUG=-all
+  wineserver -p
+fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tabulon-bench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+trap 'rm -rf "$work"; [[ -z $windows ]] || wineserver -k || true' EXIT
 mkdir "$work/config"
 printf '[updateserver]\r\nURL=http://update.example.com/game\r\n' >"$work/config/client.ini"
 printf '[set]\r\nwidth=1280\r\n' >"$work/config/set.ini"
 printf '[game]\r\nname=demo\r\n' >"$work/config/game.ini"
 
-# make_folder NAME COUNT SIZE: a release folder of COUNT random files of SIZE bytes
-# (data00000.bin, ...) with the three configuration files; client.ini is listed first.
+# make_folder NAME COUNT SIZE: COUNT random files of SIZE bytes (data00000.bin, ...) and the
+# three configuration files; client.ini is listed first.
 make_folder() {
   local dir=$work/$1
   mkdir "$dir"
   head -c $(($2 * $3)) /dev/urandom |
     split -b "$3" -d -a 5 --additional-suffix=.bin - "$dir/data"
   cp "$work"/config/*.ini "$dir/"
-  cp "$tabulon" "$dir/Tabulon.exe"
+}
+
+# make_release NAME: 3,000 random files (res0000.pak, ...; client.ini is listed first) whose sizes
+# are log-normal (median 64 KiB) with one of
+# 256 MiB, the largest, about 2 GiB in all, as a game client's release folder has them.
+make_release() {
+  local dir=$work/$1
+  mkdir "$dir"
+  python3 - "$dir" <<'PYTHON'
+import math, os, random, sys
+rng = random.Random(20261208)
+sizes = [min(int(65536 * math.exp(rng.gauss(0, 2.0))), 200 << 20) for _ in range(2999)]
+sizes.append(256 << 20)
+scale = (2 << 30) / sum(sizes)
+for i, size in enumerate(sizes):
+    size = size if size == 256 << 20 else int(size * scale)
+    with open(os.path.join(sys.argv[1], "res%04d.pak" % i), "wb") as f:
+        while size > 0:
+            piece = min(size, 8 << 20)
+            f.write(os.urandom(piece))
+            size -= piece
+PYTHON
+  cp "$work"/config/*.ini "$dir/"
 }
 
 # The folder as it was before a run: Tabulon's lists and encoded copies go.
 reset_folder() {
   cp "$work/config/client.ini" "$1/client.ini"
-  rm -f "$1/update_file.ini" "$1"/*_e.ini
+  rm -f "$1/update_file.ini" "$1"/*_e.ini "$1/Tabulon.exe"
 }
 
 # The files md5sum reads: all but what Tabulon skips or writes itself.
 folder_files() {
   (cd "$1" && ls | grep -v -x -e Tabulon.exe -e update_file.ini -e '.*_e\.ini')
+}
+
+# prepare DIR EXE: the folder as it was before any run, with EXE in it as Tabulon.exe.
+prepare() {
+  reset_folder "$1"
+  cp "$2" "$1/Tabulon.exe"
+}
+
+# run_prepared DIR EXE [ARGUMENT]: a run of the prepared folder. Windows executables run under
+# Wine with the Chinese code page.
+run_prepared() {
+  if [[ $2 == "$windows" ]]; then
+    "$top/cmake/wine-run.sh" "$1/Tabulon.exe" </dev/null >/dev/null || true
+  else
+    "$1/Tabulon.exe" ${3:+"$3"} </dev/null >/dev/null || true
+  fi
 }
 
 # elapsed_us COMMAND...: wall time of one run in microseconds.
@@ -76,134 +123,135 @@ verdict() { awk -v v="$1" -v limit="$2" -v op="$3" -v unit="${4:-}" 'BEGIN {
   ok = op == "<=" ? v <= limit : v >= limit
   printf "%s (%s %s%s)", ok ? "met" : "MISSED", op, limit, unit}'; }
 
-# report LABEL MD5_US TABULON_US [LIMIT]: one line of wall times and their ratio.
-report() {
-  local r
-  r=$(ratio "$3" "$2")
-  printf '%-34s md5sum %9s ms  Tabulon %9s ms  ratio %s' "$1" "$(ms "$2")" "$(ms "$3")" "$r"
-  if [[ -n ${4:-} ]]; then printf '  %s' "$(verdict "$r" "$4" "<=")"; fi
-  echo
-}
-
-# Checks once that Tabulon lists every file of the folder with md5sum's digest.
+# Checks once that a run lists every file of the folder with md5sum's digest.
 check_digests() {
-  local dir=$1 exe=$2 listed expected
+  local dir=$1 listed expected
   reset_folder "$dir"
   # client.ini is listed first, so it is digested before the run writes its list into it.
   expected=$(cd "$dir" && md5sum -- $(folder_files "$dir") | sort)
-  cp "$exe" "$dir/Tabulon.exe"
-  "$dir/Tabulon.exe" </dev/null >/dev/null || { echo "$0: Tabulon failed in $dir" >&2; exit 1; }
+  prepare "$1" "$2"
+  run_prepared "$@"
   listed=$(tr -d '\r' <"$dir/client.ini" | awk -F= '
     /^value_key[0-9]+=/ {key[substr($1, 10)] = substr($0, length($1) + 2)}
     /^value_[0-9]+=/ {digest[substr($1, 7)] = $2}
     END {for (i in key) print digest[i] "  " key[i]}' | sort)
   if [[ $listed != "$expected" ]]; then
-    echo "$0: Tabulon's digests differ from md5sum's in $dir" >&2
+    echo "$0: Tabulon ($2 ${3:-}) gives other digests than md5sum in $dir" >&2
     exit 1
   fi
-  reset_folder "$dir"
 }
 
-# compare NAME RUNS [EXE...]: alternating runs of md5sum and each EXE over the folder; sets
-# md5_us and tab_us[EXE] to the medians.
-declare -A tab_us
+# compare NAME RUNS VARIANT...: alternating runs of md5sum, md5deep -j2 and each variant ("EXE"
+# or "EXE ARGUMENT") over the folder; sets md5_us, deep_us and us[VARIANT] to the medians.
+declare -A us
 compare() {
   local dir=$work/$1 runs=$2
   shift 2
-  local exes=("$@") files exe i md5_runs=()
-  local -A exe_runs=()
+  local variants=("$@") files variant i md5_runs=() deep_runs=()
+  local -A runs_of=()
   mapfile -t files < <(folder_files "$dir")
-  for exe in "${exes[@]}"; do check_digests "$dir" "$exe"; done
-  # Warm the page cache and both programs before timing.
+  for variant in "${variants[@]}"; do check_digests "$dir" $variant; done
+  # Warm the page cache and the programs before timing.
   (cd "$dir" && md5sum -- "${files[@]}" >/dev/null)
   for ((i = 0; i < runs; i++)); do
     md5_runs+=("$(cd "$dir" && elapsed_us md5sum -- "${files[@]}")")
-    for exe in "${exes[@]}"; do
-      cp "$exe" "$dir/Tabulon.exe"
-      reset_folder "$dir"
-      exe_runs[$exe]+="$(elapsed_us "$dir/Tabulon.exe") "
+    deep_runs+=("$(cd "$dir" && elapsed_us md5deep -j2 -- "${files[@]}")")
+    for variant in "${variants[@]}"; do
+      prepare "$dir" ${variant%% *}
+      runs_of[$variant]+="$(elapsed_us run_prepared "$dir" $variant) "
     done
   done
   reset_folder "$dir"
-  cp "$tabulon" "$dir/Tabulon.exe"
   md5_us=$(printf '%s\n' "${md5_runs[@]}" | median)
-  for exe in "${exes[@]}"; do
-    tab_us[$exe]=$(printf '%s\n' ${exe_runs[$exe]} | median)
-  done
+  deep_us=$(printf '%s\n' "${deep_runs[@]}" | median)
+  for variant in "${variants[@]}"; do us[$variant]=$(printf '%s\n' ${runs_of[$variant]} | median); done
 }
 
-# peak_rss_kib NAME: Tabulon's peak resident memory over the folder, the largest of 3 runs.
-peak_rss_kib() {
-  local dir=$work/$1 best=0 kib i
+# report LABEL REFERENCE_US TABULON_US LIMIT [REFERENCE_NAME]: wall times and their ratio.
+report() {
+  local r
+  r=$(ratio "$3" "$2")
+  printf '%-40s %-8s %9s ms  Tabulon %9s ms  ratio %s' "$1" "${5:-md5sum}" "$(ms "$2")" \
+    "$(ms "$3")" "$r"
+  if [[ -n $4 ]]; then printf '  %s' "$(verdict "$r" "$4" "<=")"; fi
+  echo
+}
+
+# report_rss NAME LABEL LIMIT_MIB: Tabulon's peak resident memory, the largest of 3 runs.
+report_rss() {
+  local dir=$work/$1 best=0 kib i mib
   for i in 1 2 3; do
     reset_folder "$dir"
+    cp "$tabulon" "$dir/Tabulon.exe"
     /usr/bin/time -f %M -o "$work/rss" "$dir/Tabulon.exe" </dev/null >/dev/null || true
     kib=$(tail -n 1 "$work/rss")
     ((kib > best)) && best=$kib
   done
   reset_folder "$dir"
-  echo "$best"
-}
-
-# report_rss NAME LABEL LIMIT_MIB
-report_rss() {
-  local mib
-  mib=$(awk -v k="$(peak_rss_kib "$1")" 'BEGIN {printf "%.1f", k / 1024}')
-  printf '%-34s %5s MiB  %s\n' "$2" "$mib" "$(verdict "$mib" "$3" "<=" " MiB")"
+  mib=$(awk -v k="$best" 'BEGIN {printf "%.1f", k / 1024}')
+  printf '%-40s %5s MiB  %s\n' "$2" "$mib" "$(verdict "$mib" "$3" "<=" " MiB")"
 }
 
 cpu=$(lscpu | awk -F: '/^Model name/ {gsub(/^ +/, "", $2); print $2; exit}')
-echo "=== $(date +%Y-%m-%d), $cpu, $(nproc) cores; medians of $large_runs runs" \
-  "($small_runs for the small folders), md5sum and Tabulon alternating"
-# Other work on the machine slows both programs, and digesting ahead needs a second free core.
+flags=$(grep -o -w -m1 -e avx2 -e avx512f /proc/cpuinfo | sort -u | tr '\n' ' ')
+echo "=== $(date +%Y-%m-%d), $cpu ($flags), $(nproc) cores; medians of $large_runs runs" \
+  "($small_runs for the small folders); md5sum, md5deep -j2 and Tabulon alternating"
+# Other work on the machine slows every program, Tabulon's extra cores most.
 echo "load average at the start: $(cut -d ' ' -f 1-3 /proc/loadavg)"
 
 echo "=== Making the folders in $work"
 make_folder one-gib 1 $((1 << 30))
 make_folder files-1000 1000 4096
 make_folder files-10000 10000 4096
-((quick)) || make_folder large-8 8 $((256 << 20))
+if ((!quick)); then
+  make_folder large-8 8 $((256 << 20))
+  make_release release
+fi
 
 echo "=== Wall time, page cache warm"
 compare one-gib "$large_runs" "$tabulon"
-report "1 GiB file" "$md5_us" "${tab_us[$tabulon]}" 1.05
+report "1 GiB file" "$md5_us" "${us[$tabulon]}" 1.0
 compare files-1000 "$small_runs" "$tabulon"
-report "1,000 files of 4 KiB" "$md5_us" "${tab_us[$tabulon]}"
-tab_1000=${tab_us[$tabulon]}
+report "1,000 files of 4 KiB" "$md5_us" "${us[$tabulon]}" ""
+tab_1000=${us[$tabulon]}
 compare files-10000 "$small_runs" "$tabulon"
-report "10,000 files of 4 KiB" "$md5_us" "${tab_us[$tabulon]}" 2
-growth=$(ratio "${tab_us[$tabulon]}" "$tab_1000")
-printf '%-34s %s  %s\n' "Tabulon(10,000) / Tabulon(1,000)" "$growth" "$(verdict "$growth" 12 "<=")"
+report "10,000 files of 4 KiB" "$md5_us" "${us[$tabulon]}" 1.0
+growth=$(ratio "${us[$tabulon]}" "$tab_1000")
+printf '%-40s %s  %s\n' "Tabulon(10,000) / Tabulon(1,000)" "$growth" "$(verdict "$growth" 11 "<=")"
 
 if ((!quick)); then
-  compare large-8 "$large_runs" "$tabulon" "$one_thread"
-  report "8 files of 256 MiB" "$md5_us" "${tab_us[$tabulon]}"
-  report "8 files of 256 MiB, one thread" "$md5_us" "${tab_us[$one_thread]}"
+  levels=()
+  for level in portable avx2 avx512; do levels+=("$at_level $level"); done
+  compare large-8 "$large_runs" "$tabulon" "${levels[@]}" "$at_level one-thread" \
+    ${windows:+"$windows"}
+  report "8 files of 256 MiB" "$md5_us" "${us[$tabulon]}" 0.2
+  report "8 files of 256 MiB" "$deep_us" "${us[$tabulon]}" 0.4 "md5deep"
+  for level in portable avx2 avx512; do
+    report "8 files of 256 MiB, kernel $level" "$md5_us" "${us[$at_level $level]}" ""
+  done
+  report "8 files of 256 MiB, one thread" "$md5_us" "${us[$at_level one-thread]}" ""
+  if [[ -n $windows ]]; then
+    report "8 files of 256 MiB, Windows build, Wine" "$md5_us" "${us[$windows]}" ""
+  fi
+  compare release "$large_runs" "$tabulon"
+  report "release folder, 3,000 files, 2 GiB" "$md5_us" "${us[$tabulon]}" 0.3
+  report "release folder, 3,000 files, 2 GiB" "$deep_us" "${us[$tabulon]}" "" "md5deep"
 fi
 
-echo "=== Peak resident memory of Tabulon (maximum resident set size of /usr/bin/time, largest of 3 runs)"
+echo "=== Peak resident memory of Tabulon (maximum resident set size of /usr/bin/time)"
 if [[ -x /usr/bin/time ]]; then
-  report_rss one-gib "1 GiB file" 8
-  report_rss files-10000 "10,000 files of 4 KiB" 32
+  report_rss files-10000 "10,000 files of 4 KiB" 24
+  if ((!quick)); then
+    report_rss large-8 "8 files of 256 MiB" 16
+    report_rss release "release folder" 16
+  fi
 else
   echo "skipped: /usr/bin/time is missing (Debian package time)"
 fi
 
-echo "=== MD5 alone, bytes per second of CPU time"
-min_time=$( ((quick)) && echo 0.5 || echo 2)
-ours=$("$build/bench/md5_bench" --benchmark_filter='BM_Md5Append/67108864$' \
-  --benchmark_min_time="$min_time" --benchmark_repetitions=5 \
+echo "=== MD5 kernels alone, 16 messages of 4 MiB in memory (CPU time of one core)"
+"$top/build-bench/bench/md5_lanes_bench" --benchmark_repetitions=5 \
   --benchmark_report_aggregates_only=true --benchmark_format=csv 2>/dev/null |
-  awk -F, '/_median"/ {printf "%.0f", $6}')
-printf '%-34s %7.1f MB/s\n' "Md5Append, 64 MiB buffer" "$(awk -v b="$ours" 'BEGIN {print b / 1e6}')"
-if command -v openssl >/dev/null; then
-  openssl_kb=$(openssl speed -evp md5 -bytes 8192 -seconds "$( ((quick)) && echo 1 || echo 3)" \
-    2>/dev/null | awk '$1 == "md5" {sub(/k$/, "", $2); print $2}')
-  printf '%-34s %7.1f MB/s\n' "openssl speed -evp md5, 8192 bytes" \
-    "$(awk -v k="$openssl_kb" 'BEGIN {print k / 1e3}')"
-  r=$(ratio "$ours" "$(awk -v k="$openssl_kb" 'BEGIN {print k * 1e3}')")
-  printf '%-34s %s  %s\n' "Md5Append / OpenSSL" "$r" "$(verdict "$r" 0.9 ">=")"
-else
-  echo "openssl is missing: no comparison"
-fi
+  awk -F, '/_median"/ && $6 != "" {gsub(/"/, ""); sub(/_median$/, "", $1)
+    printf "%-40s %8.0f MB/s\n", $1 " " $8, $6 / 1e6}'
 echo "load average at the end: $(cut -d ' ' -f 1-3 /proc/loadavg)"

@@ -11,15 +11,14 @@
 
 namespace {
 
-// The server URL from client.ini, read again only when that file changed. Unknown when
-// client.ini is there but cannot be read: no address can be formed then.
+// The server URL from client.ini, read when the first file is listed. The run's own writes
+// change only the section "file" of client.ini, never the URL, so it is not read again for every
+// file. Unknown when client.ini is there but cannot be read: no address can be formed then.
 class ServerUrl {
  public:
   const std::string* Get(const std::string& clientIniPath) {
-    platform::FileStamp stamp = platform::GetFileStamp(clientIniPath);
-    if (!m_Read || !(stamp == m_Stamp)) {
+    if (!m_Read) {
       m_Known = ReadIniFileValue(clientIniPath, "updateserver", "URL", "", m_Url);
-      m_Stamp = stamp;
       m_Read = true;
     }
     return m_Known ? &m_Url : nullptr;
@@ -28,7 +27,6 @@ class ServerUrl {
  private:
   bool m_Read = false;
   bool m_Known = false;
-  platform::FileStamp m_Stamp;
   std::string m_Url;
 };
 
@@ -59,7 +57,7 @@ int BuildFileLists(CFileListWriter& writer, const std::string& folder, const Dig
     file.path = folder + entry.name;
     file.refused = !entry.nameExact || !IsListableName(entry.name);
     // Asked before the first write, as MayNameListFile requires.
-    file.ahead = !file.refused && !writer.MayNameListFile(file.path);
+    file.ahead = !file.refused && !writer.MayNameListFile(file.path, entry.id);
     if (file.ahead) aheadPaths.push_back(file.path);
   }
 

@@ -16,7 +16,7 @@ namespace {
 // All lane buffers of all workers together stay below this; a buffer holds at most
 // kLargestRead bytes, which one read fills.
 constexpr size_t kBufferBudget = 8u << 20;
-constexpr size_t kLargestRead = 128u << 10;
+constexpr size_t kLargestRead = 256u << 10;
 constexpr size_t kSmallestRead = 16u << 10;
 // In front of each buffer: room for the partial block that the other buffer left over, so that
 // a lane's bytes stay contiguous.
@@ -74,6 +74,7 @@ struct CDigestQueue::State {
                                         static_cast<size_t>(kernel.laneCount));
     readSize = std::clamp(perBuffer / kMd5BlockSize * kMd5BlockSize, kSmallestRead, kLargestRead);
     freeLanes.assign(static_cast<size_t>(wanted), kernel.laneCount);
+    hasClaimed.assign(static_cast<size_t>(wanted), false);
   }
 
   void RunWorker(size_t worker);
@@ -89,13 +90,18 @@ struct CDigestQueue::State {
   size_t readSize = kLargestRead;
 
   std::mutex mutex;
-  std::condition_variable changed;  // a result, a read, a lane freed, or stopping
+  std::condition_variable changed;      // for the workers: a read done, work to claim, the end
+  std::condition_variable resultReady;  // for the owner
   // Everything below is guarded by `mutex`.
   size_t nextClaim = 0;
-  std::vector<int> freeLanes;  // per worker
+  std::vector<int> freeLanes;    // per worker
+  std::vector<bool> hasClaimed;  // per worker: it has taken its first files
   size_t filesInLanes = 0;
   std::deque<ReadJob> reads;
   size_t readsUnderWay = 0;
+  size_t doneInOrder = 0;  // the results from the first on that are done
+  bool ownerWaiting = false;
+  size_t ownerWaitsUntil = 0;
   bool stopping = false;
 
   std::vector<std::thread> workers;
@@ -115,12 +121,12 @@ class LaneSet {
     for (Md5Lane& md5 : m_Md5) md5.active = false;
   }
 
-  // Takes files into free lanes while this worker may; false when it took none.
-  bool Claim(std::unique_lock<std::mutex>& lock);
-  // Moves every lane on: finishes the lanes whose file ended (false when it finished none, so
-  // that the worker claims files for them first), counting in `ready` those with a block to
-  // append and setting `allReady` when that is every lane in use.
-  bool Advance(std::unique_lock<std::mutex>& lock, size_t& ready, bool& allReady);
+  // Takes files into free lanes while this worker may; reads each one's first piece.
+  void Claim(std::unique_lock<std::mutex>& lock);
+  // Moves every lane on, under the lock: finishes the lanes whose file ended (false when it
+  // finished none, so that the worker claims files for them first), counting in `ready` those
+  // with a block to append and setting `allReady` when that is every lane in use.
+  bool Advance(size_t& ready, bool& allReady);
   // Appends what the ready lanes hold.
   void Step(bool alone);
   size_t InUse() const { return m_Count; }
@@ -128,7 +134,8 @@ class LaneSet {
  private:
   bool MayClaim() const;
   void Start(size_t slot, size_t fileIndex);
-  void Finish(size_t slot, std::unique_lock<std::mutex>& lock);
+  // Publishes the lane's result and frees it; under the lock.
+  void Finish(size_t slot);
 
   CDigestQueue::State& m_State;
   size_t m_Worker;
@@ -140,33 +147,38 @@ class LaneSet {
 
 bool LaneSet::MayClaim() const {
   // Files go to the first workers' free lanes first: a worker with a full set of lanes digests
-  // fastest, and the workers without files read for it.
+  // fastest, and the workers without files read for it. So a worker waits for those before it
+  // to take their first files, and takes only what their free lanes leave.
   size_t unclaimed = m_State.paths.size() - m_State.nextClaim;
   size_t before = 0;
   for (size_t worker = 0; worker < m_Worker; ++worker) {
+    if (!m_State.hasClaimed[worker]) return false;
     before += static_cast<size_t>(m_State.freeLanes[worker]);
   }
   return unclaimed > before;
 }
 
-bool LaneSet::Claim(std::unique_lock<std::mutex>& lock) {
-  bool claimed = false;
+void LaneSet::Claim(std::unique_lock<std::mutex>& lock) {
+  // All at once, so that no other worker takes files between them.
+  std::vector<std::pair<size_t, size_t>> taken;  // slot, file
   while (m_Count < m_Lanes.size() && MayClaim()) {
-    size_t fileIndex = m_State.nextClaim++;
-    --m_State.freeLanes[m_Worker];
-    ++m_State.filesInLanes;
     size_t slot =
         static_cast<size_t>(std::find(m_InUse.begin(), m_InUse.end(), false) - m_InUse.begin());
+    taken.emplace_back(slot, m_State.nextClaim++);
+    --m_State.freeLanes[m_Worker];
+    ++m_State.filesInLanes;
     m_InUse[slot] = true;
     ++m_Count;
-    // Another worker may claim now that this one has fewer free lanes.
-    m_State.changed.notify_all();
-    lock.unlock();
-    Start(slot, fileIndex);
-    lock.lock();
-    claimed = true;
   }
-  return claimed;
+  if (!taken.empty() || !m_State.hasClaimed[m_Worker]) {
+    m_State.hasClaimed[m_Worker] = true;
+    // The next worker may take what this one left.
+    m_State.changed.notify_all();
+  }
+  if (taken.empty()) return;
+  lock.unlock();
+  for (const auto& [slot, fileIndex] : taken) Start(slot, fileIndex);
+  lock.lock();
 }
 
 void LaneSet::Start(size_t slot, size_t fileIndex) {
@@ -198,7 +210,7 @@ void LaneSet::Start(size_t slot, size_t fileIndex) {
   }
 }
 
-void LaneSet::Finish(size_t slot, std::unique_lock<std::mutex>& lock) {
+void LaneSet::Finish(size_t slot) {
   Lane& lane = m_Lanes[slot];
   FileDigest result;
   if (!lane.failed) {
@@ -212,12 +224,20 @@ void LaneSet::Finish(size_t slot, std::unique_lock<std::mutex>& lock) {
   --m_State.filesInLanes;
   m_State.results[lane.fileIndex].digest = result;
   m_State.results[lane.fileIndex].done = true;
-  lock.unlock();
-  m_State.changed.notify_all();
-  lock.lock();
+  auto& results = m_State.results;
+  while (m_State.doneInOrder < results.size() && results[m_State.doneInOrder].done) {
+    ++m_State.doneInOrder;
+  }
+  if (m_State.ownerWaiting && m_State.doneInOrder >= m_State.ownerWaitsUntil) {
+    m_State.resultReady.notify_one();
+  }
+  // The last file: the workers waiting for work may stop.
+  if (m_State.filesInLanes == 0 && m_State.nextClaim == m_State.paths.size()) {
+    m_State.changed.notify_all();
+  }
 }
 
-bool LaneSet::Advance(std::unique_lock<std::mutex>& lock, size_t& ready, bool& allReady) {
+bool LaneSet::Advance(size_t& ready, bool& allReady) {
   ready = 0;
   bool finished = false;
   for (size_t slot = 0; slot < m_Lanes.size(); ++slot) {
@@ -229,7 +249,7 @@ bool LaneSet::Advance(std::unique_lock<std::mutex>& lock, size_t& ready, bool& a
       continue;
     }
     if (lane.ended) {
-      Finish(slot, lock);
+      Finish(slot);
       finished = true;
       continue;
     }
@@ -300,9 +320,9 @@ void CDigestQueue::State::RunWorker(size_t worker) {
     lanes.Claim(lock);
     size_t ready = 0;
     bool allReady = false;
-    if (lanes.Advance(lock, ready, allReady)) continue;  // lanes came free: fill them first
+    if (lanes.Advance(ready, allReady)) continue;  // lanes came free: fill them first
     if (lanes.InUse() == 0 && nextClaim == paths.size() && filesInLanes == 0) break;
-    if (ready > 0 && (allReady || reads.empty())) {
+    if (ready > 0 && allReady) {
       bool alone = lanes.InUse() == 1 && nextClaim == paths.size();
       lock.unlock();
       lanes.Step(alone);
@@ -330,6 +350,7 @@ CDigestQueue::CDigestQueue(std::vector<std::string> paths, int workers, Md5Level
       // take every file.
       std::lock_guard lock(m_State->mutex);
       m_State->freeLanes.resize(static_cast<size_t>(i));
+      m_State->hasClaimed.resize(static_cast<size_t>(i));
       break;
     }
   }
@@ -351,9 +372,16 @@ FileDigest CDigestQueue::Next() {
     result.read = DigestFile(m_State->paths[index], result.digest) == 1;
     return result;
   }
-  std::unique_lock lock(m_State->mutex);
-  while (!m_State->results[index].done) {
-    if (!m_State->ServeOneRead(lock)) m_State->changed.wait(lock);
+  State& state = *m_State;
+  std::unique_lock lock(state.mutex);
+  if (!state.results[index].done) {
+    // Woken once for a batch of results rather than for each: a small file costs a worker
+    // less than waking a thread does.
+    constexpr size_t kBatch = 16;
+    state.ownerWaitsUntil = std::min(index + kBatch, state.results.size());
+    state.ownerWaiting = true;
+    state.resultReady.wait(lock, [&] { return state.doneInOrder >= state.ownerWaitsUntil; });
+    state.ownerWaiting = false;
   }
-  return m_State->results[index].digest;
+  return state.results[index].digest;
 }

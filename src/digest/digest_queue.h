@@ -4,8 +4,9 @@
 // Each worker digests several files at once, one per lane of the MD5 kernel (8 with AVX2, 16
 // with AVX-512), and takes the next file into a lane as soon as the lane's file ends. A lane
 // reads its file in large pieces into two buffers, so that one is digested while the other is
-// filled; any thread that has nothing better to do fills them, and a worker with few files
-// leaves the rest of the machine to read for it. Memory stays bounded whatever the files.
+// filled; any worker that has nothing better to do fills them, and files go to the first
+// workers' lanes first, so that a few large files keep one worker's lanes full while the others
+// read for it. Memory stays bounded whatever the files.
 //
 // Threads: one thread, the queue's owner, calls Next(). The workers share with it only the
 // state behind the queue's lock; a lane's file and buffers are touched by one thread at a time,
@@ -35,8 +36,8 @@ class CDigestQueue {
   // Stops the workers after what they are doing and waits for them.
   ~CDigestQueue();
 
-  // The result of the next file of the list, once it is digested; meanwhile the calling thread
-  // helps to read files. Must not be called more often than there are paths.
+  // The result of the next file of the list, once it is digested. Must not be called more often
+  // than there are paths.
   FileDigest Next();
 
   struct State;

@@ -22,24 +22,27 @@ int CFileListWriter::InitPaths(const std::string& folder) {
 
 int CFileListWriter::AddFile(const std::string& name, const std::string& digestHex,
                              const std::string* serverUrl) {
-  m_ClientList.emplace(name, digestHex);
+  // The listing order is mostly the lists' order too: the end is the place to look first.
+  m_ClientList.emplace_hint(m_ClientList.end(), name, digestHex);
   if (serverUrl == nullptr) {
     m_UpdateListUnusable = true;
   } else {
-    m_UpdateList.emplace(name + "|" + digestHex, *serverUrl + "/client/" + name);
+    m_UpdateList.emplace_hint(m_UpdateList.end(), name + "|" + digestHex,
+                              *serverUrl + "/client/" + name);
   }
   m_ListsChanged = true;
   return m_WriteAfterEveryFile ? WriteChangedLists() : 1;
 }
 
-bool CFileListWriter::MayNameListFile(const std::string& path) {
+bool CFileListWriter::MayNameListFile(const std::string& path,
+                                      const std::optional<platform::FileId>& knownId) {
   // The INI files change only when they are written, so one query per file read suffices.
   if (!m_IniIdsCurrent) {
     m_UpdateIniId = IdOf(m_UpdateIni.m_FilePath);
     m_ClientIniId = IdOf(m_ClientIni.m_FilePath);
     m_IniIdsCurrent = true;
   }
-  std::optional<platform::FileId> id = IdOf(path);
+  std::optional<platform::FileId> id = knownId ? knownId : IdOf(path);
   return !id || id == m_UpdateIniId || id == m_ClientIniId;
 }
 

@@ -39,9 +39,11 @@ class CFileListWriter {
 
   // True when writing the lists may change what reading `path` gives: it names one of the two
   // INI files, or shows no file that could be told apart from them (a link to an INI file not
-  // written yet). Asked before the first write, the answer holds for the whole run: a write
-  // replaces an INI file and changes no other file.
-  bool MayNameListFile(const std::string& path);
+  // written yet). `knownId`, when given, is the identity of the file at `path`. Asked before the
+  // first write, the answer holds for the whole run: a write replaces an INI file and changes no
+  // other file.
+  bool MayNameListFile(const std::string& path,
+                       const std::optional<platform::FileId>& knownId = std::nullopt);
 
   // Writes changed lists first when MayNameListFile(path), so that reading it gives what
   // writing after every file would have left there. Returns 0 when a write failed.

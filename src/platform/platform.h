@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,10 +61,21 @@ std::string Utf16ToAnsi(std::u16string_view units);
 
 // ---- Folder listing -----------------------------------------------------------------------
 
+// What tells files apart whatever path leads to them (links, hard links, letter case): the
+// device and file number, or the volume serial number and file index on Windows.
+struct FileId {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  bool operator==(const FileId&) const = default;
+};
+
 struct DirEntry {
   std::string name;          // ANSI; a character without an exact ANSI form is shown as '?'
   bool nameExact = true;     // false when `name` is not the entry's real name
   bool isDirectory = false;  // a folder, or a link that leads to one
+  // The entry's identity where the listing tells it (a regular file on POSIX systems), so
+  // that GetFileId need not ask for it.
+  std::optional<FileId> id;
 };
 
 // Lists the entries of `directory` (a path ending in a separator, or empty for the current
@@ -76,26 +88,10 @@ bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries)
 
 // ---- Files --------------------------------------------------------------------------------
 
-// What tells files apart whatever path leads to them (links, hard links, letter case): the
-// device and file number, or the volume serial number and file index on Windows.
-struct FileId {
-  std::uint64_t volume = 0;
-  std::uint64_t index = 0;
-  bool operator==(const FileId&) const = default;
-};
-
 // The identity of the file at `path`. Returns false when there is no file there (a dangling link
 // included) or its volume gives files no identity.
 bool GetFileId(const std::string& path, FileId& id);
 
-// What tells a later reader whether a file changed: its size and modification time.
-struct FileStamp {
-  bool exists = false;
-  std::uint64_t size = 0;
-  std::int64_t modifiedNs = 0;
-  bool operator==(const FileStamp&) const = default;
-};
-FileStamp GetFileStamp(const std::string& path);
 
 // A regular file open for reading front to back. It closes itself; it belongs to one thread at
 // a time.

@@ -291,12 +291,19 @@ bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries)
     std::string_view name = entry->d_name;
     if (name == "." || name == "..") continue;
     std::u16string units = Utf8ToUtf16Lossy(name);
-    names.push_back({UpperCased(units), units, std::string(name), entry->d_type});
+    names.push_back({UpperCased(units), units, std::string(name), entry->d_type,
+                     static_cast<std::uint64_t>(entry->d_ino)});
   }
   int folderFd = ::dirfd(folder.get());
-  entries = OrderedListing(names, [folderFd](const ListedName& listed) {
+  struct stat folderInfo;
+  bool folderKnown = ::fstat(folderFd, &folderInfo) == 0;
+  entries = OrderedListing(names, [&](const ListedName& listed) {
     DirEntry entry;
     entry.nameExact = NativeToAnsi(listed.native, entry.name);
+    // A regular file's number is in the listing; it lies on the folder's device.
+    if (listed.type == DT_REG && folderKnown) {
+      entry.id = FileId{static_cast<std::uint64_t>(folderInfo.st_dev), listed.inode};
+    }
     // A link counts as what it leads to; a dangling one is no folder. Only links and entries
     // of file systems that give no type need a query of their own.
     struct stat info;
@@ -317,17 +324,6 @@ bool GetFileId(const std::string& path, FileId& id) {
   id.volume = static_cast<std::uint64_t>(info.st_dev);
   id.index = static_cast<std::uint64_t>(info.st_ino);
   return true;
-}
-
-FileStamp GetFileStamp(const std::string& path) {
-  FileStamp stamp;
-  struct stat info;
-  if (!StatNative(AnsiToNative(path), info)) return stamp;
-  stamp.exists = true;
-  stamp.size = static_cast<std::uint64_t>(info.st_size);
-  stamp.modifiedNs =
-      static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-  return stamp;
 }
 
 InputFile::InputFile(InputFile&& other) noexcept { *this = std::move(other); }

@@ -315,21 +315,6 @@ bool GetFileId(const std::string& path, FileId& id) {
   return true;
 }
 
-FileStamp GetFileStamp(const std::string& path) {
-  FileStamp stamp;
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data)) return stamp;
-  stamp.exists = true;
-  stamp.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  // FILETIME counts 100 ns steps from 1601; the stamp counts nanoseconds from 1970.
-  constexpr std::int64_t kStepsFrom1601To1970 = 116444736000000000;
-  std::int64_t steps = static_cast<std::int64_t>(
-      (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-      data.ftLastWriteTime.dwLowDateTime);
-  stamp.modifiedNs = (steps - kStepsFrom1601To1970) * 100;
-  return stamp;
-}
-
 InputFile::InputFile(InputFile&& other) noexcept { *this = std::move(other); }
 
 InputFile& InputFile::operator=(InputFile&& other) noexcept {

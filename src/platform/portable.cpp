@@ -48,8 +48,20 @@ size_t FindLastSeparator(std::string_view path) {
 }
 
 int CompareMultibyte(std::string_view a, std::string_view b) {
-  size_t i = 0;
-  size_t j = 0;
+  // Equal bytes are equal characters: start at the character that holds the first difference.
+  // The lead-range bytes right before it pair up from their first one, since the byte before
+  // them ends a character; an odd number of them makes the difference a second byte.
+  size_t start = static_cast<size_t>(
+      std::mismatch(a.begin(),
+                    a.begin() + static_cast<std::ptrdiff_t>(std::min(a.size(), b.size())),
+                    b.begin())
+          .first -
+      a.begin());
+  size_t leads = 0;
+  while (leads < start && IsLeadByte(static_cast<unsigned char>(a[start - leads - 1]))) ++leads;
+  if (leads % 2 == 1) --start;
+  size_t i = start;
+  size_t j = start;
   // A character's code: lead byte * 256 + second byte, or the byte's value. The codes are
   // doubled so that a lead byte that ends the text (which the runtime pairs with the terminator)
   // sorts just before the same lead byte paired with a NUL: the order stays consistent with

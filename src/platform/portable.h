@@ -3,6 +3,7 @@
 // threads at once.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +33,7 @@ struct ListedName {
   std::u16string units;  // the name itself
   std::string native;  // the name's bytes on a system whose names are bytes; ties are broken by it
   unsigned type = 0;   // what the system tells of the entry's kind
+  std::uint64_t inode = 0;  // the file's number, where the system gives it
 };
 
 // Puts `names` in the order NTFS lists them: by upper-cased UTF-16 units, then by the units
@@ -45,8 +47,8 @@ std::vector<DirEntry> OrderedListing(std::vector<ListedName>& names, ToEntry toE
   SortInNtfsOrder(names);
   std::vector<DirEntry> entries;
   entries.reserve(names.size() + 2);
-  entries.push_back({".", true, true});
-  entries.push_back({"..", true, true});
+  entries.push_back({".", true, true, {}});
+  entries.push_back({"..", true, true, {}});
   for (const ListedName& name : names) entries.push_back(toEntry(name));
   return entries;
 }
