@@ -11,7 +11,7 @@ build="$top/build-fuzz"
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-((${#targets[@]})) || targets=(ini_store multibyte_order config_encoding md5 md5_lanes)
+((${#targets[@]})) || targets=(ini_store multibyte_order config_encoding md5 md5_lanes digest_queue)
 
 (cd "$top" && cmake --preset fuzz >/dev/null &&
   cmake --build --preset fuzz --target "${targets[@]/%/_fuzzer}")

@@ -186,6 +186,10 @@ void LaneSet::Start(size_t slot, size_t fileIndex) {
   lane.fileIndex = fileIndex;
   lane.current = 0;
   lane.failed = false;
+  for (Buffer& buffer : lane.buffers) {
+    if (!buffer.storage) buffer.storage.reset(new unsigned char[kTailRoom + m_State.readSize]);
+    buffer.full = false;
+  }
   lane.file = platform::InputFile::Open(m_State.paths[fileIndex]);
   Buffer& first = lane.buffers[0];
   if (!lane.file.IsOpen()) {
@@ -193,10 +197,6 @@ void LaneSet::Start(size_t slot, size_t fileIndex) {
     lane.ended = true;
     lane.failed = true;
   } else {
-    for (Buffer& buffer : lane.buffers) {
-      if (!buffer.storage) buffer.storage.reset(new unsigned char[kTailRoom + m_State.readSize]);
-      buffer.full = false;
-    }
     // The first piece is read at once: most files of a release end within it.
     Fill(lane.file, first, m_State.readSize);
     lane.ended = first.last;
