@@ -2,7 +2,7 @@
 # Runs Tabulon.exe under valgrind's memcheck on a copy of the sample release folder: any invalid
 # access, use of uninitialised memory or leak (definite, indirect or possible) fails the run. The
 # tool's own exit status must be 0 as well, so memcheck reports its errors with status 99. Memory
-# still reachable at exit (the process-wide locale of the listing order) is shown, not failed.
+# still reachable at exit would be shown, not failed.
 # Usage: scripts/valgrind.sh [path/to/Tabulon.exe]   (default: built in build-valgrind)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)

@@ -38,6 +38,26 @@ struct ScannedFile {
   bool ahead = false;    // the run's writes cannot change it: it may be digested before its turn
 };
 
+// The entries of the listing that pass the skip rules, in listing order; `aheadPaths` gets the
+// paths of those that may be digested ahead. Asked before the first write, as MayNameListFile
+// requires.
+std::vector<ScannedFile> FilesToList(const std::vector<platform::DirEntry>& entries,
+                                     const std::string& folder, CFileListWriter& writer,
+                                     std::vector<std::string>& aheadPaths) {
+  std::vector<ScannedFile> files;
+  for (const platform::DirEntry& entry : entries) {
+    // A folder is no release file: it is passed over like a skipped name.
+    if (IsSkippedName(entry.name) || entry.isDirectory) continue;
+    ScannedFile& file = files.emplace_back();
+    file.name = &entry.name;
+    file.path = folder + entry.name;
+    file.refused = !entry.nameExact || !IsListableName(entry.name);
+    file.ahead = !file.refused && !writer.MayNameListFile(file.path, entry.id);
+    if (file.ahead) aheadPaths.push_back(file.path);
+  }
+  return files;
+}
+
 }  // namespace
 
 int BuildFileLists(CFileListWriter& writer, const std::string& folder, const DigestPlan& digesting,
@@ -47,20 +67,8 @@ int BuildFileLists(CFileListWriter& writer, const std::string& folder, const Dig
   platform::PrintText("%s", texts::kSearchStarted);
   if (!listed) return 0;
 
-  std::vector<ScannedFile> files;
   std::vector<std::string> aheadPaths;
-  for (const platform::DirEntry& entry : entries) {
-    // A folder is no release file: it is passed over like a skipped name.
-    if (IsSkippedName(entry.name) || entry.isDirectory) continue;
-    ScannedFile& file = files.emplace_back();
-    file.name = &entry.name;
-    file.path = folder + entry.name;
-    file.refused = !entry.nameExact || !IsListableName(entry.name);
-    // Asked before the first write, as MayNameListFile requires.
-    file.ahead = !file.refused && !writer.MayNameListFile(file.path, entry.id);
-    if (file.ahead) aheadPaths.push_back(file.path);
-  }
-
+  const std::vector<ScannedFile> files = FilesToList(entries, folder, writer, aheadPaths);
   CDigestQueue digests(std::move(aheadPaths), digesting.workers, digesting.level);
   ServerUrl serverUrl;
   int fileCount = 0;

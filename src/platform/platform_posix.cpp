@@ -115,9 +115,17 @@ std::string AnsiToNative(const std::string& ansi) {
 
 // ---- NTFS listing order
 
+// The Unicode character tables, apart from the process's own locale, which stays "C". Like
+// every library handle, each thread has its own.
 locale_t UnicodeLocale() {
-  static locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-  return locale;
+  struct OwnedLocale {
+    locale_t handle = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    ~OwnedLocale() {
+      if (handle != static_cast<locale_t>(nullptr)) ::freelocale(handle);
+    }
+  };
+  thread_local OwnedLocale locale;
+  return locale.handle;
 }
 
 std::u16string UpperCased(std::u16string units) {
