@@ -165,9 +165,9 @@ TEST(HostileInputsPosix, UnreadableClientIniIsNotWrittenOver) {
   for (const auto& [name, digest] : listed)
     expected += Listed(++count, folder.path(), name, digest);
   // Without the server URL no address can be formed: update_file.ini is not written either.
-  ExpectOutput(run.output, expected + Unopenable(folder.path(), "client.ini") + texts::kRunFailed,
-               {WriteFailed(folder.path(), "client.ini"),
-                WriteFailed(folder.path(), "update_file.ini")});
+  ExpectOutput(
+      run.output, expected + Unopenable(folder.path(), "client.ini") + texts::kRunFailed,
+      {WriteFailed(folder.path(), "client.ini"), WriteFailed(folder.path(), "update_file.ini")});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_FALSE(fs::exists(folder / "update_file.ini"));
   fs::permissions(folder / "client.ini", fs::perms::owner_read, fs::perm_options::add);
@@ -198,14 +198,13 @@ TEST(HostileInputsPosix, ReadErrorPartwayThroughClientIniKeepsIt) {
            "verify_asan_link_order=0"});
   std::string expected = Opening() + Unreadable(1, folder.path(), "client.ini");
   int count = 1;
-  for (const auto& [name, bytes] : {std::pair{"game.ini", kGameIni}, std::pair{"set.ini", kSetIni},
-                                    std::pair{"z.bin", "z"}}) {
+  for (const auto& [name, bytes] :
+       {std::pair{"game.ini", kGameIni}, std::pair{"set.ini", kSetIni}, std::pair{"z.bin", "z"}}) {
     expected += Listed(++count, folder.path(), name, Md5Hex(bytes));
   }
-  ExpectOutput(run.output,
-               expected + WriteFailed(folder.path(), "client_e.ini") + texts::kRunFailed,
-               {WriteFailed(folder.path(), "client.ini"),
-                WriteFailed(folder.path(), "update_file.ini")});
+  ExpectOutput(
+      run.output, expected + WriteFailed(folder.path(), "client_e.ini") + texts::kRunFailed,
+      {WriteFailed(folder.path(), "client.ini"), WriteFailed(folder.path(), "update_file.ini")});
   EXPECT_EQ(run.exitCode, 1);
   ExpectSameBytes(ReadBytes(folder / "client.ini"), client, "client.ini");
   EXPECT_FALSE(fs::exists(folder / "update_file.ini"));

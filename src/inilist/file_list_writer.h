@@ -34,8 +34,7 @@ class CFileListWriter {
   // `serverUrl` (client.ini could not be read) leaves no address to give: update_file.ini is then
   // not written in this run, and reported. Writes the lists at once when they are written after
   // every file. Returns 0 when a write failed.
-  int AddFile(const std::string& name, const std::string& digestHex,
-              const std::string* serverUrl);
+  int AddFile(const std::string& name, const std::string& digestHex, const std::string* serverUrl);
 
   // True when writing the lists may change what reading `path` gives: it names one of the two
   // INI files, or shows no file that could be told apart from them (a link to an INI file not
@@ -55,8 +54,7 @@ class CFileListWriter {
 
  private:
   // Writes `list` unless it is not `usable`; reports the first failure.
-  int WriteOneList(CXIniFile& target, const OrderedList& list, bool usable,
-                   bool& failureReported);
+  int WriteOneList(CXIniFile& target, const OrderedList& list, bool usable, bool& failureReported);
 
   CXIniFile m_UpdateIni;
   CXIniFile m_ClientIni;

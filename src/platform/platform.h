@@ -92,7 +92,6 @@ bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries)
 // included) or its volume gives files no identity.
 bool GetFileId(const std::string& path, FileId& id);
 
-
 // A regular file open for reading front to back. It closes itself; it belongs to one thread at
 // a time.
 class InputFile {
@@ -117,6 +116,7 @@ class InputFile {
 
  private:
   static constexpr std::intptr_t kNotOpen = -1;
+  static void Close(std::intptr_t handle);
   std::intptr_t m_Handle = kNotOpen;  // a descriptor, or a HANDLE on Windows
   std::uint64_t m_SizeAtOpen = 0;
   std::uint64_t m_Offset = 0;

@@ -334,22 +334,7 @@ bool GetFileId(const std::string& path, FileId& id) {
   return true;
 }
 
-InputFile::InputFile(InputFile&& other) noexcept { *this = std::move(other); }
-
-InputFile& InputFile::operator=(InputFile&& other) noexcept {
-  if (this != &other) {
-    if (IsOpen()) ::close(static_cast<int>(m_Handle));
-    m_Handle = std::exchange(other.m_Handle, kNotOpen);
-    m_SizeAtOpen = other.m_SizeAtOpen;
-    m_Offset = other.m_Offset;
-    m_AtEnd = other.m_AtEnd;
-  }
-  return *this;
-}
-
-InputFile::~InputFile() {
-  if (IsOpen()) ::close(static_cast<int>(m_Handle));
-}
+void InputFile::Close(std::intptr_t handle) { ::close(static_cast<int>(handle)); }
 
 InputFile InputFile::Open(const std::string& path) {
   InputFile file;

@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <cwchar>
 #include <memory>
-#include <utility>
 
 #include "platform/portable.h"
 
@@ -315,28 +314,12 @@ bool GetFileId(const std::string& path, FileId& id) {
   return true;
 }
 
-InputFile::InputFile(InputFile&& other) noexcept { *this = std::move(other); }
-
-InputFile& InputFile::operator=(InputFile&& other) noexcept {
-  if (this != &other) {
-    if (IsOpen()) CloseHandle(reinterpret_cast<HANDLE>(m_Handle));
-    m_Handle = std::exchange(other.m_Handle, kNotOpen);
-    m_SizeAtOpen = other.m_SizeAtOpen;
-    m_Offset = other.m_Offset;
-    m_AtEnd = other.m_AtEnd;
-  }
-  return *this;
-}
-
-InputFile::~InputFile() {
-  if (IsOpen()) CloseHandle(reinterpret_cast<HANDLE>(m_Handle));
-}
+void InputFile::Close(std::intptr_t handle) { CloseHandle(reinterpret_cast<HANDLE>(handle)); }
 
 InputFile InputFile::Open(const std::string& path) {
   InputFile file;
-  UniqueHandle handle =
-      OpenHandle(path, GENERIC_READ, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
-                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  UniqueHandle handle = OpenHandle(path, GENERIC_READ, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   LARGE_INTEGER size;
   // A folder does not open without backup semantics; a pipe or a device is no disk file.
   if (!handle || GetFileType(handle.get()) != FILE_TYPE_DISK ||

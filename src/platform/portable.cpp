@@ -1,12 +1,13 @@
 // The parts of the platform layer that are the same on every system: the multibyte rules of
-// code page 936, UTF-8 decoding, the UTF-16 conversions (over the UTF-8 ones) and the order of a
-// listing.
+// code page 936, UTF-8 decoding, the UTF-16 conversions (over the UTF-8 ones), the order of a
+// listing, the ownership of an InputFile and the formatting of console texts.
 #include "platform/portable.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <utility>
 
 namespace platform {
 
@@ -161,6 +162,23 @@ std::string Utf16ToAnsi(std::u16string_view units) {
     AppendUtf8(code, utf8);
   }
   return ascii ? utf8 : Utf8ToAnsi(utf8);
+}
+
+InputFile::InputFile(InputFile&& other) noexcept { *this = std::move(other); }
+
+InputFile& InputFile::operator=(InputFile&& other) noexcept {
+  if (this != &other) {
+    if (IsOpen()) Close(m_Handle);
+    m_Handle = std::exchange(other.m_Handle, kNotOpen);
+    m_SizeAtOpen = other.m_SizeAtOpen;
+    m_Offset = other.m_Offset;
+    m_AtEnd = other.m_AtEnd;
+  }
+  return *this;
+}
+
+InputFile::~InputFile() {
+  if (IsOpen()) Close(m_Handle);
 }
 
 void SortInNtfsOrder(std::vector<ListedName>& names) {

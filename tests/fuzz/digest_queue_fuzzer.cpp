@@ -73,12 +73,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const FileDigest got = queue.Next();
     unsigned char expected[kMd5DigestSize];
     Md5Buffer(contents[i].data(), contents[i].size(), expected);
-    const bool right = plans[i].missing ? !got.read
-                                        : got.read && FormatDigestHex(got.digest) ==
-                                                          FormatDigestHex(expected);
+    const bool right = plans[i].missing
+                           ? !got.read
+                           : got.read && FormatDigestHex(got.digest) == FormatDigestHex(expected);
     if (!right) {
-      std::fprintf(stderr, "%s, %d workers: file %zu of %zu (%zu bytes) %s\n",
-                   Md5LevelName(level), workers, i, paths.size(), contents[i].size(),
+      std::fprintf(stderr, "%s, %d workers: file %zu of %zu (%zu bytes) %s\n", Md5LevelName(level),
+                   workers, i, paths.size(), contents[i].size(),
                    got.read ? "has a wrong digest" : "was not read");
       std::abort();
     }
