@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstring>
 
+#include "digest/little_endian.h"
+
 namespace {
 
 // Step 1 (append padding bits): a single 1 bit, then zero bits.
@@ -12,22 +14,6 @@ constexpr unsigned char kPadding[kMd5BlockSize] = {0x80};
 // Step 2 appends the message length as 8 bytes; padding brings the length to 56 mod 64 first.
 constexpr int kLengthSize = 8;
 constexpr int kPaddedRemainder = kMd5BlockSize - kLengthSize;
-
-// The word stored least significant byte first at `bytes`, at any alignment and on any host.
-inline std::uint32_t LoadLittleEndian32(const unsigned char* bytes) {
-  if constexpr (std::endian::native == std::endian::little) {
-    std::uint32_t word;
-    std::memcpy(&word, bytes, sizeof word);
-    return word;
-  } else {
-    return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
-           std::uint32_t{bytes[3]} << 24;
-  }
-}
-
-void StoreLittleEndian32(std::uint32_t word, unsigned char* bytes) {
-  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<unsigned char>(word >> (8 * i));
-}
 
 // Step 4: the auxiliary functions, in forms equivalent to the RFC's that need fewer operations.
 // The newest chaining word is always `x`, so each form starts with what does not depend on it.

@@ -2,6 +2,7 @@
 #include <bit>
 #include <cstring>
 
+#include "digest/little_endian.h"
 #include "digest/md5_steps.h"
 #include "digest/md5_transforms.h"
 
@@ -43,17 +44,6 @@ struct PortableOps {
     return sum;
   }
 };
-
-std::uint32_t LoadLittleEndian32(const unsigned char* bytes) {
-  if constexpr (std::endian::native == std::endian::little) {
-    std::uint32_t word;
-    std::memcpy(&word, bytes, sizeof word);
-    return word;
-  } else {
-    return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
-           std::uint32_t{bytes[3]} << 24;
-  }
-}
 
 }  // namespace
 
