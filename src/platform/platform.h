@@ -104,6 +104,7 @@ class InputFile {
   ~InputFile();
 
   bool IsOpen() const { return m_Handle != kNotOpen; }
+  std::uint64_t SizeAtOpen() const { return m_SizeAtOpen; }
 
   // Reads up to `size` bytes into `buffer`. Returns the number read, 0 at the end of the file,
   // or -1 when a read failed. A read that comes up short ends the file only once the reads have
@@ -111,8 +112,9 @@ class InputFile {
   std::int64_t Read(void* buffer, size_t size);
 
   // Opens a regular file; not open when it cannot be opened, and for a folder, a pipe or a
-  // device (a pipe would wait for a writer forever).
-  static InputFile Open(const std::string& path);
+  // device (a pipe would wait for a writer forever). Then `missing`, when given, tells whether
+  // there is no file of that name at all.
+  static InputFile Open(const std::string& path, bool* missing = nullptr);
 
  private:
   static constexpr std::intptr_t kNotOpen = -1;
@@ -130,8 +132,8 @@ enum class ReadResult {
   kFailed,      // a read failed partway
 };
 
-// Reads a whole regular file into `content`, which is left empty unless the result is kOk. The
-// file is opened for reading only.
+// Reads a whole regular file through InputFile into `content`, which is left empty unless the
+// result is kOk. The file is opened for reading only.
 ReadResult ReadWholeFile(const std::string& path, std::string& content);
 
 // Replaces the file at `path` with `content` atomically: the content goes to a temporary file in

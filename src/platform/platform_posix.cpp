@@ -336,11 +336,14 @@ bool GetFileId(const std::string& path, FileId& id) {
 
 void InputFile::Close(std::intptr_t handle) { ::close(static_cast<int>(handle)); }
 
-InputFile InputFile::Open(const std::string& path) {
+InputFile InputFile::Open(const std::string& path, bool* missing) {
   InputFile file;
   struct stat info;
   UniqueFd fd = OpenRegularForReading(path, info);
-  if (fd.get() < 0) return file;
+  if (fd.get() < 0) {
+    if (missing != nullptr) *missing = errno == ENOENT;
+    return file;
+  }
   file.m_SizeAtOpen = static_cast<std::uint64_t>(info.st_size);
   // Worth a call only where reading ahead can help.
   if (info.st_size > (1 << 20)) ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -358,25 +361,6 @@ std::int64_t InputFile::Read(void* buffer, size_t size) {
   m_Offset += static_cast<std::uint64_t>(got);
   if (got == 0 || (static_cast<size_t>(got) < size && m_Offset >= m_SizeAtOpen)) m_AtEnd = true;
   return got;
-}
-
-ReadResult ReadWholeFile(const std::string& path, std::string& content) {
-  content.clear();
-  struct stat info;
-  UniqueFd fd = OpenRegularForReading(path, info);
-  if (fd.get() < 0) return errno == ENOENT ? ReadResult::kMissing : ReadResult::kUnopenable;
-  content.reserve(static_cast<size_t>(info.st_size));
-  char buffer[64 * 1024];
-  for (;;) {
-    ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      content.clear();
-      return ReadResult::kFailed;
-    }
-    if (got == 0) return ReadResult::kOk;
-    content.append(buffer, static_cast<size_t>(got));
-  }
 }
 
 bool ReplaceFileAtomically(const std::string& path, std::string_view content) {

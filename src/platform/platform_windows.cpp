@@ -316,14 +316,19 @@ bool GetFileId(const std::string& path, FileId& id) {
 
 void InputFile::Close(std::intptr_t handle) { CloseHandle(reinterpret_cast<HANDLE>(handle)); }
 
-InputFile InputFile::Open(const std::string& path) {
+InputFile InputFile::Open(const std::string& path, bool* missing) {
   InputFile file;
-  UniqueHandle handle = OpenHandle(path, GENERIC_READ, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  UniqueHandle handle = OpenHandle(path, GENERIC_READ, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
+  if (!handle) {
+    DWORD error = GetLastError();
+    if (missing != nullptr) {
+      *missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    return file;
+  }
   LARGE_INTEGER size;
   // A folder does not open without backup semantics; a pipe or a device is no disk file.
-  if (!handle || GetFileType(handle.get()) != FILE_TYPE_DISK ||
-      !GetFileSizeEx(handle.get(), &size)) {
+  if (GetFileType(handle.get()) != FILE_TYPE_DISK || !GetFileSizeEx(handle.get(), &size)) {
     return file;
   }
   file.m_SizeAtOpen = static_cast<std::uint64_t>(size.QuadPart);
@@ -339,28 +344,6 @@ std::int64_t InputFile::Read(void* buffer, size_t size) {
   m_Offset += got;
   if (got == 0 || (got < asked && m_Offset >= m_SizeAtOpen)) m_AtEnd = true;
   return got;
-}
-
-ReadResult ReadWholeFile(const std::string& path, std::string& content) {
-  content.clear();
-  UniqueHandle file = OpenHandle(path, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
-  if (!file) {
-    DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ReadResult::kMissing
-                                                                          : ReadResult::kUnopenable;
-  }
-  LARGE_INTEGER size;
-  if (GetFileSizeEx(file.get(), &size)) content.reserve(static_cast<size_t>(size.QuadPart));
-  char buffer[64 * 1024];
-  for (;;) {
-    DWORD got = 0;
-    if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) {
-      content.clear();
-      return ReadResult::kFailed;
-    }
-    if (got == 0) return ReadResult::kOk;
-    content.append(buffer, got);
-  }
 }
 
 bool ReplaceFileAtomically(const std::string& path, std::string_view content) {

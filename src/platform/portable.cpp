@@ -1,6 +1,7 @@
 // The parts of the platform layer that are the same on every system: the multibyte rules of
 // code page 936, UTF-8 decoding, the UTF-16 conversions (over the UTF-8 ones), the order of a
-// listing, the ownership of an InputFile and the formatting of console texts.
+// listing, the ownership of an InputFile, reading a whole file and the formatting of console
+// texts.
 #include "platform/portable.h"
 
 #include <algorithm>
@@ -179,6 +180,24 @@ InputFile& InputFile::operator=(InputFile&& other) noexcept {
 
 InputFile::~InputFile() {
   if (IsOpen()) Close(m_Handle);
+}
+
+ReadResult ReadWholeFile(const std::string& path, std::string& content) {
+  content.clear();
+  bool missing = false;
+  InputFile file = InputFile::Open(path, &missing);
+  if (!file.IsOpen()) return missing ? ReadResult::kMissing : ReadResult::kUnopenable;
+  content.reserve(static_cast<size_t>(file.SizeAtOpen()));
+  char buffer[64 * 1024];
+  for (;;) {
+    std::int64_t got = file.Read(buffer, sizeof buffer);
+    if (got < 0) {
+      content.clear();
+      return ReadResult::kFailed;
+    }
+    if (got == 0) return ReadResult::kOk;
+    content.append(buffer, static_cast<size_t>(got));
+  }
 }
 
 void SortInNtfsOrder(std::vector<ListedName>& names) {
