@@ -293,6 +293,18 @@ struct MountedRelease {
     WriteBytes(folder / "z.bin", "z");
     return true;
   }
+
+  // Runs the tool, which must digest every file and report each list and encoded copy as not
+  // written, then fail.
+  void RunAndExpectNothingWritten() const {
+    ToolRun run = RunExecutable(folder / "Tabulon.exe");
+    ExpectOutput(run.output,
+                 ListedAll(folder, files) + WriteFailed(folder, "set_e.ini") +
+                     WriteFailed(folder, "game_e.ini") + WriteFailed(folder, "client_e.ini") +
+                     texts::kRunFailed,
+                 {WriteFailed(folder, "update_file.ini"), WriteFailed(folder, "client.ini")});
+    EXPECT_EQ(run.exitCode, 1);
+  }
 };
 
 // A folder that cannot be written, even by root: every file is digested, each list file and each
@@ -305,13 +317,7 @@ TEST(HostileInputsPosix, ReadOnlyFileSystem) {
   const fs::path& folder = release.folder;
   const std::vector<std::string> before = FolderNames(folder);
 
-  ToolRun run = RunExecutable(folder / "Tabulon.exe");
-  ExpectOutput(run.output,
-               ListedAll(folder, release.files) + WriteFailed(folder, "set_e.ini") +
-                   WriteFailed(folder, "game_e.ini") + WriteFailed(folder, "client_e.ini") +
-                   texts::kRunFailed,
-               {WriteFailed(folder, "update_file.ini"), WriteFailed(folder, "client.ini")});
-  EXPECT_EQ(run.exitCode, 1);
+  release.RunAndExpectNothingWritten();
   EXPECT_EQ(FolderNames(folder), before);
   EXPECT_EQ(ReadBytes(folder / "client.ini"), kClientIni);
 }
@@ -336,13 +342,7 @@ TEST(HostileInputsPosix, FullFileSystem) {
     std::fclose(filler);
   }
 
-  ToolRun run = RunExecutable(folder / "Tabulon.exe");
-  ExpectOutput(run.output,
-               ListedAll(folder, release.files) + WriteFailed(folder, "set_e.ini") +
-                   WriteFailed(folder, "game_e.ini") + WriteFailed(folder, "client_e.ini") +
-                   texts::kRunFailed,
-               {WriteFailed(folder, "update_file.ini"), WriteFailed(folder, "client.ini")});
-  EXPECT_EQ(run.exitCode, 1);
+  release.RunAndExpectNothingWritten();
   EXPECT_EQ(ReadBytes(folder / "client.ini"), kClientIni);
   EXPECT_EQ(FolderNames(folder), (std::vector<std::string>{".filler", "Tabulon.exe", "client.ini",
                                                            "game.ini", "set.ini", "z.bin"}));
