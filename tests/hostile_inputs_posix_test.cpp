@@ -157,7 +157,7 @@ TEST(HostileInputsPosix, UnreadableClientIniIsNotWrittenOver) {
   fs::copy_file(TABULON_EXE_PATH, folder / "Tabulon.exe");
   GiveToUnprivilegedUser(folder.path());
 
-  ToolRun run = RunExecutableWith(folder / "Tabulon.exe", {}, true);
+  ToolRun run = RunCommand((folder / "Tabulon.exe").string(), {.unprivileged = true});
   const List listed = {
       {"game.ini", Md5Hex(kGameIni)}, {"set.ini", Md5Hex(kSetIni)}, {"z.bin", Md5Hex("z")}};
   std::string expected = Opening() + Unreadable(1, folder.path(), "client.ini");
@@ -190,12 +190,13 @@ TEST(HostileInputsPosix, ReadErrorPartwayThroughClientIniKeepsIt) {
 
   // A sanitizer runtime must otherwise come first among the loaded libraries.
   const char* asanOptions = std::getenv("ASAN_OPTIONS");
-  ToolRun run = RunExecutableWith(
-      folder / "Tabulon.exe",
-      {std::string("LD_PRELOAD=") + TABULON_FAIL_READ_SHIM_PATH,
-       "TABULON_TEST_FAIL_READ_OF=/client.ini",
-       std::string("ASAN_OPTIONS=") + (asanOptions ? asanOptions + std::string(":") : "") +
-           "verify_asan_link_order=0"});
+  ToolRun run =
+      RunCommand((folder / "Tabulon.exe").string(),
+                 {.environment = {std::string("LD_PRELOAD=") + TABULON_FAIL_READ_SHIM_PATH,
+                                  "TABULON_TEST_FAIL_READ_OF=/client.ini",
+                                  std::string("ASAN_OPTIONS=") +
+                                      (asanOptions ? asanOptions + std::string(":") : "") +
+                                      "verify_asan_link_order=0"}});
   std::string expected = Opening() + Unreadable(1, folder.path(), "client.ini");
   int count = 1;
   for (const auto& [name, bytes] :

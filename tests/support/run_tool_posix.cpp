@@ -1,8 +1,10 @@
 // Starting the built tool on POSIX systems.
 #include <fcntl.h>
 #include <grp.h>
+#include <pty.h>
 #include <stdio.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "platform/platform.h"
@@ -23,54 +25,68 @@ bool RunsAsRoot() { return ::geteuid() == 0; }
 
 std::string ToolFolderText(const fs::path& folder) { return AnsiText(folder) + "/"; }
 
-ToolRun RunExecutable(const fs::path& executable) { return RunExecutableWith(executable, {}); }
+ToolRun RunExecutable(const fs::path& executable) { return RunCommand(executable.string(), {}); }
 
-ToolRun RunExecutableWith(const fs::path& executable, const std::vector<std::string>& environment,
-                          bool unprivileged) {
+ToolRun RunCommand(const std::string& command, const PosixStart& how) {
   ToolRun run;
   // Everything the child needs is made before the fork: after it, only system calls are safe.
   std::vector<std::string> entries;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
+  for (char** entry = environ; !how.onlyGivenEnvironment && *entry != nullptr; ++entry) {
     std::string_view text = *entry;
     bool replaced = false;
-    for (const std::string& added : environment) {
+    for (const std::string& added : how.environment) {
       replaced = replaced || text.starts_with(added.substr(0, added.find('=') + 1));
     }
     if (!replaced) entries.emplace_back(text);
   }
-  entries.insert(entries.end(), environment.begin(), environment.end());
+  entries.insert(entries.end(), how.environment.begin(), how.environment.end());
   std::vector<char*> envp;
   for (std::string& entry : entries) envp.push_back(entry.data());
   envp.push_back(nullptr);
-  std::string path = executable.string();
+  std::string path = command;
   char* argv[] = {path.data(), nullptr};
-  const bool dropPrivileges = unprivileged && RunsAsRoot();
+  const std::string folder = how.folder.string();
+  const bool dropPrivileges = how.unprivileged && RunsAsRoot();
 
-  int pipeFds[2];
-  if (::pipe(pipeFds) != 0) return run;
+  int readFd = -1;
+  int writeFd = -1;
+  if (how.onTerminal) {
+    if (::openpty(&readFd, &writeFd, nullptr, nullptr, nullptr) != 0) return run;
+    termios raw;
+    ::tcgetattr(writeFd, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(writeFd, TCSANOW, &raw);
+  } else {
+    int fds[2];
+    if (::pipe(fds) != 0) return run;
+    readFd = fds[0];
+    writeFd = fds[1];
+  }
   pid_t child = ::fork();
   if (child == 0) {
-    // The tool must find its folder from its own path, not from the current folder.
-    if (::chdir("/") != 0) ::_exit(126);
+    if (::chdir(folder.c_str()) != 0) ::_exit(126);
     if (dropPrivileges && (::setgroups(0, nullptr) != 0 || ::setgid(kUnprivilegedId) != 0 ||
                            ::setuid(kUnprivilegedId) != 0)) {
       ::_exit(125);
     }
     int input = ::open("/dev/null", O_RDONLY);
     ::dup2(input, 0);
-    ::dup2(pipeFds[1], 1);
-    ::close(pipeFds[0]);
-    ::close(pipeFds[1]);
-    ::execve(path.c_str(), argv, envp.data());
+    ::dup2(writeFd, 1);
+    ::close(readFd);
+    ::close(writeFd);
+    // execvp looks a name without a slash up on the PATH of the environment it runs in.
+    environ = envp.data();
+    ::execvp(path.c_str(), argv);
     ::_exit(127);
   }
-  ::close(pipeFds[1]);
+  ::close(writeFd);
   char buffer[4096];
   ssize_t got;
-  while ((got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) {
+  // A terminal's reading end reports EIO once the child has closed its side.
+  while ((got = ::read(readFd, buffer, sizeof buffer)) > 0) {
     run.output.append(buffer, static_cast<size_t>(got));
   }
-  ::close(pipeFds[0]);
+  ::close(readFd);
   int status = 0;
   ::waitpid(child, &status, 0);
   run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -99,11 +99,23 @@ bool IsWindowsBuild();
 // the system's cryptography service on Windows. Empty when it cannot be had.
 std::map<std::string, std::string> IndependentDigests(const fs::path& folder);
 
-// POSIX builds only (run_tool_posix.cpp): runs the executable as RunExecutable does, with
-// "NAME=value" `environment` entries added to (or replacing those of) the test's environment,
-// and, when `unprivileged` and the tests run as root, as the unprivileged user nobody.
-ToolRun RunExecutableWith(const fs::path& executable, const std::vector<std::string>& environment,
-                          bool unprivileged = false);
+// POSIX builds only (run_tool_posix.cpp): how RunCommand starts the tool.
+struct PosixStart {
+  // "NAME=value" entries added to (or replacing those of) the test's environment; with
+  // `onlyGivenEnvironment`, the whole environment.
+  std::vector<std::string> environment = {};
+  bool onlyGivenEnvironment = false;
+  // The working folder; the tool must find its folder from its own path, not from this one.
+  fs::path folder = "/";
+  // Standard output on a pseudo-terminal that passes bytes through unchanged, not on a pipe.
+  bool onTerminal = false;
+  // As the unprivileged user nobody, when the tests run as root.
+  bool unprivileged = false;
+};
+
+// POSIX builds only: runs `command`, a path or a name looked up on the PATH of the environment
+// it gets, with standard input at its end, as `how` says.
+ToolRun RunCommand(const std::string& command, const PosixStart& how);
 
 // POSIX builds only: gives `folder` and everything in it to the user an unprivileged run runs as,
 // so that the tool can write there. Does nothing unless the tests run as root.
