@@ -2,14 +2,13 @@
 // of current Windows do, from the store up to whole runs of the built tool.
 #include <gtest/gtest.h>
 
-#include "digest/digest_file.h"
-#include "digest/md5.h"
 #include "inilist/ini_store.h"
 #include "platform/console_texts.h"
 #include "support/test_support.h"
 
 namespace {
 
+using testing_support::Md5Hex;
 using testing_support::ReadBytes;
 using testing_support::RunTabulonIn;
 using testing_support::TempFolder;
@@ -29,12 +28,6 @@ std::string Utf16(const std::string& ascii) {
   return Utf16(std::u16string(ascii.begin(), ascii.end()));
 }
 std::string Utf16File(std::u16string_view units) { return "\xFF\xFE" + Utf16(units); }
-
-std::string Md5Hex(std::string_view bytes) {
-  unsigned char digest[kMd5DigestSize];
-  Md5Buffer(bytes.data(), bytes.size(), digest);
-  return FormatDigestHex(digest);
-}
 
 TEST(EncodedIni, Utf16ValuesReadInTheAnsiCodePage) {
   struct {
