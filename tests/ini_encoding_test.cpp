@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "inilist/ini_store.h"
-#include "platform/console_texts.h"
+#include "texts/console_texts.h"
 #include "support/test_support.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/console_texts.h"
+#include "texts/console_texts.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
 

@@ -9,7 +9,7 @@
 #include "app/scan.h"
 #include "encode/config_encoding.h"
 #include "inilist/file_list_writer.h"
-#include "platform/console_texts.h"
+#include "texts/console_texts.h"
 #include "platform/platform.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include "digest/digest_file.h"
 #include "digest/digest_queue.h"
 #include "inilist/ini_store.h"
-#include "platform/console_texts.h"
+#include "texts/console_texts.h"
 #include "platform/platform.h"
 
 namespace {

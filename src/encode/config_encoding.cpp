@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "encode/base64.h"
-#include "platform/console_texts.h"
+#include "texts/console_texts.h"
 #include "platform/platform.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "inilist/file_list_writer.h"
 
-#include "platform/console_texts.h"
+#include "texts/console_texts.h"
 
 namespace {
 

@@ -53,7 +53,7 @@ std::string AnsiToUtf8(std::string_view ansi);
 std::string Utf8ToAnsi(std::string_view utf8);
 
 // Conversions between the ANSI code page and UTF-16, for INI files that begin with the UTF-16
-// byte-order mark. Both go through the UTF-8 conversions above (portable.cpp), so both builds
+// byte-order mark. Both go through the UTF-8 conversions above (unicode.cpp), so both builds
 // give the same result. Characters without an exact form in the target become '?', and so does
 // a surrogate without its pair. Both may run on several threads at once, as the UTF-8 ones.
 std::u16string AnsiToUtf16(std::string_view ansi);

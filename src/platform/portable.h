@@ -1,6 +1,6 @@
-// What both systems' platform files share: UTF-8 decoding and the order of a folder listing.
-// Only the platform files include this header. Threads: every function may run on several
-// threads at once.
+// What the platform files of both systems share: UTF-8 decoding and the order of a folder
+// listing (unicode.cpp, listing_order.cpp). Only the files of platform/ include this header.
+// Threads: every function may run on several threads at once.
 #pragma once
 
 #include <cstdint>

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/console_texts.h"
+#include "texts/console_texts.h"
 
 namespace testing_support {
 

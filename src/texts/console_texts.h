@@ -1,5 +1,6 @@
-// The console texts of a run, as GBK (code page 936) bytes written unchanged. They sit below
-// every unit that prints one, since several units print the same text. They are spelled
+// The console texts of a run, as GBK (code page 936) bytes written unchanged. They sit apart
+// from every unit that prints one, since several units print the same text; app/, inilist/ and
+// encode/ include them, and they include nothing. They are spelled
 // as escaped bytes so that no editor or compiler character set can alter them; each carries its
 // Chinese text in the comment above it. Constants only: any thread may read them.
 #pragma once
