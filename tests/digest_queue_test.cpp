@@ -28,6 +28,7 @@ const std::vector<long> kSizes = {
     131071, 131072, 131073, 131135, 131136,  300000, -1,   2 << 20, (2 << 20) + 7, -2,
     0,      262144, 262143, 5,      1 << 20, 777};
 
+// The files' names in `folder`.
 std::vector<std::string> MakeFiles(const TempFolder& folder, const std::vector<long>& sizes) {
   std::mt19937 random(7);
   std::vector<std::string> paths;
@@ -39,7 +40,7 @@ std::vector<std::string> MakeFiles(const TempFolder& folder, const std::vector<l
       for (char& byte : bytes) byte = static_cast<char>(random());
       WriteBytes(path, bytes);
     }
-    paths.push_back(path.string());
+    paths.push_back(std::to_string(i) + ".bin");
   }
   return paths;
 }
@@ -48,9 +49,10 @@ TEST(DigestQueue, EveryWorkerCountAndLevelGivesTheOneFileDigests) {
   for (const auto& [sizes, rounds] : {std::pair{kSizes, 1}, std::pair{kSmallFiles, 50}}) {
     TempFolder folder;
     const std::vector<std::string> paths = MakeFiles(folder, sizes);
+    const platform::Folder opened = testing_support::OpenFolder(folder.path());
     std::vector<FileDigest> expected(paths.size());
     for (size_t i = 0; i < paths.size(); ++i) {
-      expected[i].read = DigestFile(paths[i], expected[i].digest) == 1;
+      expected[i].read = DigestFile(opened, paths[i], expected[i].digest) == 1;
     }
     for (Md5Level level : {Md5Level::kPortable, Md5Level::kAvx2, Md5Level::kAvx512}) {
       if (Md5SupportedLevel(level) != level) continue;
@@ -58,7 +60,7 @@ TEST(DigestQueue, EveryWorkerCountAndLevelGivesTheOneFileDigests) {
         SCOPED_TRACE(std::string(Md5LevelName(level)) + ", " + std::to_string(paths.size()) +
                      " files, workers " + std::to_string(workers));
         for (int round = 0; round < rounds; ++round) {
-          CDigestQueue queue(paths, workers, level);
+          CDigestQueue queue(opened, paths, workers, level);
           for (size_t i = 0; i < paths.size(); ++i) {
             FileDigest got = queue.Next();
             ASSERT_EQ(got.read, expected[i].read) << i;
@@ -73,8 +75,9 @@ TEST(DigestQueue, EveryWorkerCountAndLevelGivesTheOneFileDigests) {
 TEST(DigestQueue, AQueueGivenUpHalfwayStopsItsWorkers) {
   TempFolder folder;
   const std::vector<std::string> paths = MakeFiles(folder, kSizes);
+  const platform::Folder opened = testing_support::OpenFolder(folder.path());
   for (int taken : {0, 1, 5}) {
-    CDigestQueue queue(paths, 2, Md5Level::kAvx512);
+    CDigestQueue queue(opened, paths, 2, Md5Level::kAvx512);
     for (int i = 0; i < taken; ++i) queue.Next();
   }
 }

@@ -199,8 +199,16 @@ class ConfigEncodingTest : public testing::Test {
   // Encodes set.ini into set_e.ini; returns what it printed.
   std::string Encode(int expectedResult) {
     testing::internal::CaptureStdout();
-    EXPECT_EQ(EncodeConfigFile(source_.string(), destination_.string()), expectedResult);
+    EXPECT_EQ(
+        EncodeConfigFile(testing_support::OpenFolder(folder_.path()), {"set.ini", "set_e.ini"}),
+        expectedResult);
     return testing::internal::GetCapturedStdout();
+  }
+
+  // A file's path as the console shows it.
+  std::string Shown(const fs::path& file) const {
+    return testing_support::AnsiText(fs::absolute(folder_.path())) + platform::kPathSeparator +
+           testing_support::AnsiText(file.filename());
   }
 
   testing_support::TempFolder folder_;
@@ -226,14 +234,14 @@ TEST_F(ConfigEncodingTest, EmptySourceGivesEmptyFile) {
 
 TEST_F(ConfigEncodingTest, MissingSourceLeavesDestinationUntouched) {
   WriteBytes(destination_, "old\r\n");
-  EXPECT_EQ(Encode(0), Text(texts::kSourceUnopenable, source_.string().c_str()));
+  EXPECT_EQ(Encode(0), Text(texts::kSourceUnopenable, Shown(source_).c_str()));
   EXPECT_EQ(ReadBytes(destination_), "old\r\n");
 }
 
 TEST_F(ConfigEncodingTest, UncreatableDestinationFails) {
   WriteBytes(source_, "k=v\r\n");
   fs::create_directory(destination_);
-  EXPECT_EQ(Encode(0), Text(texts::kWriteFailed, destination_.string().c_str()));
+  EXPECT_EQ(Encode(0), Text(texts::kWriteFailed, Shown(destination_).c_str()));
   EXPECT_TRUE(fs::is_directory(destination_));
   EXPECT_EQ(ReadBytes(source_), "k=v\r\n");
 }
@@ -245,7 +253,9 @@ TEST(EncodeConfigFiles, EncodesEveryPairOfTheFolderAndReportsAMissingOne) {
   WriteBytes(folder / "client.ini", "[c]\r\n");
 
   testing::internal::CaptureStdout();
-  const int result = EncodeConfigFiles(directory, kConfigFilePairs);
+  std::vector<ConfigFilePair> pairs;
+  for (const ConfigFileNames& names : kConfigFiles) pairs.push_back({names.source, names.copy});
+  const int result = EncodeConfigFiles(testing_support::OpenFolder(folder.path()), pairs);
   const std::string printed = testing::internal::GetCapturedStdout();
 
   EXPECT_EQ(result, 0);

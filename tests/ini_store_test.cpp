@@ -157,11 +157,11 @@ TEST(ListOrder, KeepsTheFirstValueOfAKey) {
 
 class XIniFileTest : public ::testing::Test {
  protected:
-  void SetUp() override { m_File.m_FilePath = (m_Folder / "client.ini").string(); }
   std::string Content() const { return ReadBytes(m_Folder / "client.ini"); }
 
   TempFolder m_Folder;
-  CXIniFile m_File;
+  platform::Folder m_Opened = testing_support::OpenFolder(m_Folder.path());
+  CXIniFile m_File{&m_Opened, "client.ini"};
 };
 
 TEST_F(XIniFileTest, WritesTheNumberedListAndKeepsAFormerLongerList) {
@@ -214,9 +214,10 @@ TEST_F(XIniFileTest, ReplacesAtomicallyKeepingPermissionsAndNoLeftover) {
   EXPECT_EQ(entries, 1);
 }
 
-TEST_F(XIniFileTest, FailsWhenTheFolderIsMissing) {
-  m_File.m_FilePath = (m_Folder / "missing" / "client.ini").string();
+TEST_F(XIniFileTest, FailsWhenTheFileIsAFolder) {
+  std::filesystem::create_directory(m_Folder / "client.ini");
   EXPECT_EQ(m_File.WriteList(OrderedList{{"a", "1"}}), 0);
+  EXPECT_TRUE(std::filesystem::is_directory(m_Folder / "client.ini"));
 }
 
 }  // namespace

@@ -152,6 +152,7 @@ std::vector<IniCase> AwkwardFiles() {
 
 TEST(ProfileReadAgainstWindows, EveryKeyReadsTheSameBothWays) {
   TempFolder folder;
+  const platform::Folder opened = testing_support::OpenFolder(folder.path());
   for (const IniCase& file : AwkwardFiles()) {
     std::filesystem::path filePath = folder / file.name;
     WriteBytes(filePath, file.content);
@@ -164,7 +165,7 @@ TEST(ProfileReadAgainstWindows, EveryKeyReadsTheSameBothWays) {
       std::string expected = ServiceValue(path, query);
       SCOPED_TRACE(std::string(file.name) + " [" + query.section + "] " + query.key);
       std::string value;
-      EXPECT_TRUE(ReadIniFileValue(path, query.section, query.key, kDefault, value));
+      EXPECT_TRUE(ReadIniFileValue(opened, file.name, query.section, query.key, kDefault, value));
       EXPECT_EQ(value, expected);
       EXPECT_EQ(ReadIniValue(file.content, query.section, query.key, kDefault), expected);
     }
@@ -177,7 +178,8 @@ TEST(ProfileReadAgainstWindows, AMissingFileGivesTheDefault) {
   Query query{"updateserver", "URL"};
   EXPECT_EQ(ServiceValue(path, query), kDefault);
   std::string value;
-  EXPECT_TRUE(ReadIniFileValue(path, query.section, query.key, kDefault, value));
+  EXPECT_TRUE(ReadIniFileValue(testing_support::OpenFolder(folder.path()), "absent.ini",
+                               query.section, query.key, kDefault, value));
   EXPECT_EQ(value, kDefault);
 }
 

@@ -5,16 +5,22 @@
 
 namespace {
 
-TEST(ScanNames, SkipsDotNamesTheListAndBothExecutablesOnly) {
+TEST(ScanNames, SkipsDotNamesTheListBothExecutablesAndItselfInAnyCase) {
+  // As Windows matches names: ASCII letters in any case, a double-byte character only itself.
   for (const char* name : {".", "..", ".hidden", ".update_file.ini.Ab12Cd", "update_file.ini",
-                           "Tabulon.exe", "Patchwell.exe"}) {
-    EXPECT_TRUE(IsSkippedName(name)) << name;
+                           "UPDATE_FILE.INI", "Tabulon.exe", "tabulon.EXE", "Patchwell.exe",
+                           "PATCHWELL.exe", "Tabulon-1.4.exe", "TABULON-1.4.EXE"}) {
+    EXPECT_TRUE(IsSkippedName(name, "Tabulon-1.4.exe")) << name;
   }
-  // Equality is case-sensitive: only the exact names are skipped.
-  for (const char* name : {"UPDATE_FILE.INI", "tabulon.exe", "Patchwell.EXE", "client.ini",
-                           "set_e.ini", "a.update_file.ini"}) {
-    EXPECT_FALSE(IsSkippedName(name)) << name;
+  for (const char* name :
+       {"client.ini", "set_e.ini", "a.update_file.ini", "update_file.ini.old", "Tabulon.ex",
+        "\x81"
+        "abulon.exe"}) {
+    EXPECT_FALSE(IsSkippedName(name, "Tabulon-1.4.exe")) << name;
   }
+  // 0x81 0x41 and 0x81 0x61 are two double-byte characters, not one in two cases.
+  EXPECT_FALSE(IsSkippedName("\x81\x41.exe", "\x81\x61.exe"));
+  EXPECT_TRUE(IsSkippedName("\x81\x41.EXE", "\x81\x41.exe"));
 }
 
 TEST(ScanNames, RefusesNamesAListOrAWindowsClientCannotCarry) {

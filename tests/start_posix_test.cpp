@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "texts/console_texts.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
+#include "texts/console_texts.h"
 
 namespace {
 
@@ -81,7 +81,7 @@ TEST(StartPosix, ALinkInAReleaseFolderWorksOnThatFolder) {
     EXPECT_EQ(run.exitCode, 1) << run.output;  // no set.ini, game.ini or client.ini
     EXPECT_NE(run.output.find("1::" + (c.worksOn / "data.pak").string()), std::string::npos)
         << run.output;
-    EXPECT_NE(ReadBytes(c.worksOn / "update_file.ini").find("value_key0=data.pak|"),
+    EXPECT_NE(ReadBytes(c.worksOn / "client.ini").find("value_key0=data.pak\r\n"),
               std::string::npos);
   }
 }

@@ -6,11 +6,16 @@
 #include "inilist/ini_store.h"
 #include "platform/platform.h"
 
-bool IsSkippedName(std::string_view name) {
-  // Only the same bytes name the same entry: a linguistic comparison would also equate some
-  // different byte strings and skip the wrong file.
-  return (!name.empty() && name.front() == '.') || name == kUpdateIniName ||
-         name == kToolExecutableName || name == kUpdaterExecutableName;
+bool IsSkippedName(std::string_view name, std::string_view executableName) {
+  // Letter case aside, only the same bytes name the same entry: a linguistic comparison would
+  // also equate some different byte strings and skip the wrong file.
+  if (!name.empty() && name.front() == '.') return true;
+  for (std::string_view skipped :
+       {std::string_view(kUpdateIniName), std::string_view(kToolExecutableName),
+        std::string_view(kUpdaterExecutableName), executableName}) {
+    if (platform::EqualIgnoringCase(name, skipped)) return true;
+  }
+  return false;
 }
 
 bool IsListableName(std::string_view name) {

@@ -5,8 +5,9 @@
 #include <string_view>
 
 // True for the names the scan leaves alone: names beginning with a dot, the update list's own
-// file and the two executables of the release. Letter case counts.
-bool IsSkippedName(std::string_view name);
+// file, the two executables of the release and `executableName`, the running executable's own
+// name, in any letter case, as Windows matches names.
+bool IsSkippedName(std::string_view name, std::string_view executableName);
 
 // True when the lists can carry `name`: an INI value reads it back unchanged (no CR or LF, no
 // blank at either end, not wrapped in matching quotes) and Windows can create and open a file

@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <thread>
+#include <vector>
 
 #include "app/module_directory.h"
-#include "app/release_files.h"
 #include "app/scan.h"
 #include "encode/config_encoding.h"
 #include "inilist/file_list_writer.h"
-#include "texts/console_texts.h"
 #include "platform/platform.h"
+#include "texts/console_texts.h"
 
 namespace {
 
@@ -21,16 +21,19 @@ int DigestWorkers(const RunOptions& options) {
 }
 
 // The two lists; 1 when the folder could be listed, whatever happened to single files.
-int WriteFileLists(const std::string& folder, const RunOptions& options, int& failures) {
+// `configPairs` gets the configuration files to encode as the folder spells them.
+int WriteFileLists(const ExecutableFolder& home, const RunOptions& options,
+                   std::vector<ConfigFilePair>& configPairs, int& failures) {
   // The lists live as long as this writer; the INI files hold what was written.
   CFileListWriter writer(options.writeAfterEveryFile);
-  if (!writer.InitPaths(folder)) {
+  if (!writer.InitPaths(home.folder)) {
     // Without the executable's folder every path would be wrong: touch no file at all.
     platform::PrintText("%s", texts::kNoModuleDirectory);
     ++failures;
     return 0;
   }
-  int listed = BuildFileLists(writer, folder, {DigestWorkers(options), options.md5Level}, failures);
+  int listed = BuildFileLists(writer, home, {DigestWorkers(options), options.md5Level}, configPairs,
+                              failures);
   if (listed != 1) ++failures;
   return listed;
 }
@@ -38,12 +41,13 @@ int WriteFileLists(const std::string& folder, const RunOptions& options, int& fa
 }  // namespace
 
 int RunTabulon(const RunOptions& options) {
-  // Found once: every path of the run starts with it.
-  const std::string folder = ModuleDirectory();
+  // Found and opened once: every file of the run is reached by its name in it.
+  const ExecutableFolder home = ModuleDirectory();
   int failures = 0;
+  std::vector<ConfigFilePair> configPairs;
   // client_e.ini encodes client.ini as the scan left it.
-  if (WriteFileLists(folder, options, failures) == 1 &&
-      !EncodeConfigFiles(folder, kConfigFilePairs)) {
+  if (WriteFileLists(home, options, configPairs, failures) == 1 &&
+      !EncodeConfigFiles(home.folder, configPairs)) {
     ++failures;
   }
   platform::PrintText("%s", failures == 0 ? texts::kRunSucceeded : texts::kRunFailed);

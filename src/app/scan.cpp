@@ -1,92 +1,78 @@
 #include "app/scan.h"
 
-#include <vector>
-
 #include "app/name_rules.h"
+#include "app/release_files.h"
 #include "digest/digest_file.h"
 #include "digest/digest_queue.h"
-#include "inilist/ini_store.h"
-#include "texts/console_texts.h"
 #include "platform/platform.h"
+#include "texts/console_texts.h"
 
 namespace {
 
-// The server URL from client.ini, read when the first file is listed. The run's own writes
-// change only the section "file" of client.ini, never the URL, so it is not read again for every
-// file. Unknown when client.ini is there but cannot be read: no address can be formed then.
-class ServerUrl {
- public:
-  const std::string* Get(const std::string& clientIniPath) {
-    if (!m_Read) {
-      m_Known = ReadIniFileValue(clientIniPath, "updateserver", "URL", "", m_Url);
-      m_Read = true;
-    }
-    return m_Known ? &m_Url : nullptr;
-  }
-
- private:
-  bool m_Read = false;
-  bool m_Known = false;
-  std::string m_Url;
-};
-
 // An entry that passed the skip rules, in listing order.
 struct ScannedFile {
-  const std::string* name = nullptr;
-  std::string path;
+  const platform::DirEntry* entry = nullptr;
   bool refused = false;  // the lists cannot carry its name
   bool ahead = false;    // the run's writes cannot change it: it may be digested before its turn
 };
 
-// The entries of the listing that pass the skip rules, in listing order; `aheadPaths` gets the
-// paths of those that may be digested ahead. Asked before the first write, as MayNameListFile
-// requires.
+// The entries of the listing that pass the skip rules, in listing order; `aheadNames` gets the
+// names of those that may be digested ahead.
 std::vector<ScannedFile> FilesToList(const std::vector<platform::DirEntry>& entries,
-                                     const std::string& folder, CFileListWriter& writer,
-                                     std::vector<std::string>& aheadPaths) {
+                                     const std::string& executableName,
+                                     const CFileListWriter& writer,
+                                     std::vector<std::string>& aheadNames) {
   std::vector<ScannedFile> files;
   for (const platform::DirEntry& entry : entries) {
     // A folder is no release file: it is passed over like a skipped name.
-    if (IsSkippedName(entry.name) || entry.isDirectory) continue;
+    if (IsSkippedName(entry.name, executableName) || entry.isDirectory) continue;
     ScannedFile& file = files.emplace_back();
-    file.name = &entry.name;
-    file.path = folder + entry.name;
-    file.refused = !entry.nameExact || !IsListableName(entry.name);
-    file.ahead = !file.refused && !writer.MayNameListFile(file.path, entry.id);
-    if (file.ahead) aheadPaths.push_back(file.path);
+    file.entry = &entry;
+    // Names equal but for case would be one file on a Windows client.
+    file.refused = !entry.nameExact || entry.hasCaseTwin || !IsListableName(entry.name);
+    file.ahead = !file.refused && !writer.MayChange(entry);
+    if (file.ahead) aheadNames.push_back(entry.name);
   }
   return files;
 }
 
 }  // namespace
 
-int BuildFileLists(CFileListWriter& writer, const std::string& folder, const DigestPlan& digesting,
+int BuildFileLists(CFileListWriter& writer, const ExecutableFolder& home,
+                   const DigestPlan& digesting, std::vector<ConfigFilePair>& configPairs,
                    int& failures) {
+  const platform::Folder& folder = home.folder;
   std::vector<platform::DirEntry> entries;
   bool listed = platform::ListDirectory(folder, entries);
   platform::PrintText("%s", texts::kSearchStarted);
-  if (!listed) return 0;
+  if (!listed) {
+    platform::PrintText(texts::kFolderUnlistable, folder.Path().c_str());
+    return 0;
+  }
+  KnownSpellings spellings = SpellKnownNames(entries);
+  failures += spellings.spelledSeveralWays;
+  configPairs = std::move(spellings.configPairs);
+  writer.UseSpellings(spellings.updateIni, spellings.clientIni);
 
-  std::vector<std::string> aheadPaths;
-  const std::vector<ScannedFile> files = FilesToList(entries, folder, writer, aheadPaths);
-  CDigestQueue digests(std::move(aheadPaths), digesting.workers, digesting.level);
-  ServerUrl serverUrl;
+  std::vector<std::string> aheadNames;
+  const std::vector<ScannedFile> files =
+      FilesToList(entries, home.executableName, writer, aheadNames);
+  CDigestQueue digests(folder, std::move(aheadNames), digesting.workers, digesting.level);
   int fileCount = 0;
   for (const ScannedFile& file : files) {
-    const std::string& name = *file.name;
-    platform::PrintText(texts::kFileStarted, ++fileCount, file.path.c_str());
+    const std::string& name = file.entry->name;
+    platform::PrintText(texts::kFileStarted, ++fileCount, folder.PathOf(name).c_str());
     if (file.refused) {
       platform::PrintText(texts::kNameRefused, name.c_str());
       ++failures;
       continue;
     }
-
     FileDigest digest;
     if (file.ahead) {
       digest = digests.Next();
     } else {
-      if (!writer.WriteBeforeReading(file.path)) ++failures;
-      digest.read = DigestFile(file.path, digest.digest) == 1;
+      if (!writer.WriteBeforeReading(*file.entry)) ++failures;
+      digest.read = DigestFile(folder, name, digest.digest) == 1;
     }
     if (!digest.read) {
       platform::PrintText(texts::kFileUnreadable, name.c_str());
@@ -94,7 +80,7 @@ int BuildFileLists(CFileListWriter& writer, const std::string& folder, const Dig
       continue;
     }
     std::string digestHex = FormatDigestHex(digest.digest);
-    if (!writer.AddFile(name, digestHex, serverUrl.Get(writer.ClientIniPath()))) ++failures;
+    if (!writer.AddFile(name, digestHex)) ++failures;
     platform::PrintText(texts::kFileDone, name.c_str(), digestHex.c_str());
   }
   if (!writer.WriteChangedLists()) ++failures;

@@ -13,8 +13,9 @@ static_assert(kChunkSize % kMd5BlockSize == 0);
 
 }  // namespace
 
-int DigestFile(const std::string& path, unsigned char digest[kMd5DigestSize]) {
-  platform::InputFile file = platform::InputFile::Open(path);
+int DigestFile(const platform::Folder& folder, const std::string& name,
+               unsigned char digest[kMd5DigestSize]) {
+  platform::InputFile file = platform::InputFile::Open(folder, name);
   if (!file.IsOpen()) return 0;
 
   Md5Context context;

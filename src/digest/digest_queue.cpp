@@ -67,8 +67,11 @@ void Fill(platform::InputFile& file, Buffer& buffer, size_t capacity) {
 }  // namespace
 
 struct CDigestQueue::State {
-  State(std::vector<std::string> paths, int workers, Md5Level level)
-      : paths(std::move(paths)), results(this->paths.size()), kernel(Md5KernelFor(level)) {
+  State(const platform::Folder& folder, std::vector<std::string> paths, int workers, Md5Level level)
+      : folder(folder),
+        paths(std::move(paths)),
+        results(this->paths.size()),
+        kernel(Md5KernelFor(level)) {
     int wanted = std::max(workers, 0);
     size_t perBuffer = kBufferBudget / (2 * static_cast<size_t>(std::max(wanted, 1)) *
                                         static_cast<size_t>(kernel.laneCount));
@@ -80,7 +83,8 @@ struct CDigestQueue::State {
   void RunWorker(size_t worker);
   bool ServeOneRead(std::unique_lock<std::mutex>& lock);
 
-  const std::vector<std::string> paths;
+  const platform::Folder& folder;
+  const std::vector<std::string> paths;  // the files' names in `folder`
   struct Result {
     FileDigest digest;
     bool done = false;
@@ -190,7 +194,7 @@ void LaneSet::Start(size_t slot, size_t fileIndex) {
     if (!buffer.storage) buffer.storage.reset(new unsigned char[kTailRoom + m_State.readSize]);
     buffer.full = false;
   }
-  lane.file = platform::InputFile::Open(m_State.paths[fileIndex]);
+  lane.file = platform::InputFile::Open(m_State.folder, m_State.paths[fileIndex]);
   Buffer& first = lane.buffers[0];
   if (!lane.file.IsOpen()) {
     first.size = 0;
@@ -337,10 +341,11 @@ void CDigestQueue::State::RunWorker(size_t worker) {
   changed.notify_all();
 }
 
-CDigestQueue::CDigestQueue(std::vector<std::string> paths, int workers, Md5Level level) {
+CDigestQueue::CDigestQueue(const platform::Folder& folder, std::vector<std::string> paths,
+                           int workers, Md5Level level) {
   // Workers pay only when a second file is left to them; the owner digests a single one.
   int wanted = paths.size() > 1 ? std::max(workers, 0) : 0;
-  m_State = std::make_unique<State>(std::move(paths), wanted, level);
+  m_State = std::make_unique<State>(folder, std::move(paths), wanted, level);
   for (int i = 0; i < wanted; ++i) {
     try {
       m_State->workers.emplace_back(
@@ -369,7 +374,7 @@ FileDigest CDigestQueue::Next() {
   size_t index = m_NextHanded++;
   if (m_State->workers.empty()) {
     FileDigest result;
-    result.read = DigestFile(m_State->paths[index], result.digest) == 1;
+    result.read = DigestFile(m_State->folder, m_State->paths[index], result.digest) == 1;
     return result;
   }
   State& state = *m_State;

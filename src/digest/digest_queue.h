@@ -19,6 +19,7 @@
 
 #include "digest/md5.h"
 #include "digest/md5_lanes.h"
+#include "platform/platform.h"
 
 struct FileDigest {
   bool read = false;  // false when the file could not be opened or read to its end
@@ -27,10 +28,12 @@ struct FileDigest {
 
 class CDigestQueue {
  public:
-  // Starts up to `workers` threads that digest `paths` in order with the MD5 kernel of `level`
-  // (or the best level below it that the machine supports); fewer when the system gives no
-  // more threads. With none, Next() digests each file itself, at its turn.
-  CDigestQueue(std::vector<std::string> paths, int workers, Md5Level level);
+  // Starts up to `workers` threads that digest the files named `paths` in `folder` in order with
+  // the MD5 kernel of `level` (or the best level below it that the machine supports); fewer when
+  // the system gives no more threads. With none, Next() digests each file itself, at its turn.
+  // The folder must stay open as long as the queue.
+  CDigestQueue(const platform::Folder& folder, std::vector<std::string> paths, int workers,
+               Md5Level level);
   CDigestQueue(const CDigestQueue&) = delete;
   CDigestQueue& operator=(const CDigestQueue&) = delete;
   // Stops the workers after what they are doing and waits for them.

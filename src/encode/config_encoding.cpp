@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "encode/base64.h"
-#include "texts/console_texts.h"
 #include "platform/platform.h"
+#include "texts/console_texts.h"
 
 namespace {
 
@@ -49,25 +49,25 @@ std::string EncodeConfigText(std::string_view source) {
   return encodedFile;
 }
 
-int EncodeConfigFile(const std::string& sourcePath, const std::string& destinationPath) {
+int EncodeConfigFile(const platform::Folder& folder, const ConfigFilePair& pair) {
   std::string source;
-  platform::ReadResult read = platform::ReadWholeFile(sourcePath, source);
+  platform::ReadResult read = platform::ReadWholeFile(folder, pair.source, source);
   if (read == platform::ReadResult::kMissing || read == platform::ReadResult::kUnopenable) {
-    platform::PrintText(texts::kSourceUnopenable, sourcePath.c_str());
+    platform::PrintText(texts::kSourceUnopenable, folder.PathOf(pair.source).c_str());
     return 0;
   }
   if (read != platform::ReadResult::kOk ||
-      !platform::ReplaceFileAtomically(destinationPath, EncodeConfigText(source))) {
-    platform::PrintText(texts::kWriteFailed, destinationPath.c_str());
+      !platform::ReplaceFileAtomically(folder, pair.destination, EncodeConfigText(source))) {
+    platform::PrintText(texts::kWriteFailed, folder.PathOf(pair.destination).c_str());
     return 0;
   }
   return 1;
 }
 
-int EncodeConfigFiles(const std::string& folder, std::span<const ConfigFilePair> pairs) {
+int EncodeConfigFiles(const platform::Folder& folder, std::span<const ConfigFilePair> pairs) {
   int allEncoded = 1;
   for (const ConfigFilePair& pair : pairs) {
-    if (!EncodeConfigFile(folder + pair.source, folder + pair.destination)) allEncoded = 0;
+    if (!EncodeConfigFile(folder, pair)) allEncoded = 0;
   }
   return allEncoded;
 }

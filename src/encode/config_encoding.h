@@ -13,21 +13,25 @@
 #include <string>
 #include <string_view>
 
+#include "platform/platform.h"
+
+// A configuration file and its encoded copy, by their names in one folder.
 struct ConfigFilePair {
-  const char* source;
-  const char* destination;
+  std::string source;
+  std::string destination;
 };
 
 // The encoded copy of a configuration file whose bytes are `source`.
 std::string EncodeConfigText(std::string_view source);
 
-// Encodes one pair. The source is opened read-only, so it is never changed; the destination is
-// replaced whole and atomically. Returns 1 on success. Returns 0 and prints a console text
-// naming the path, leaving the destination as it was:
+// Encodes one pair of files of `folder`. The source is opened read-only, so it is never changed;
+// the destination is replaced whole and atomically. Returns 1 on success. Returns 0 and prints
+// a console text naming the path, leaving the destination as it was:
 // - the source cannot be opened ("...无法打开,已跳过编码");
-// - reading the source fails partway, or the destination cannot be written ("写入...失败").
-int EncodeConfigFile(const std::string& sourcePath, const std::string& destinationPath);
+// - reading the source fails partway or meets a change, or the destination cannot be written
+//   ("写入...失败").
+int EncodeConfigFile(const platform::Folder& folder, const ConfigFilePair& pair);
 
-// Encodes each pair of `pairs`, in order, in `folder` (ending in the path separator). A failed
-// pair does not stop the others. Returns 1 when every pair was encoded, 0 when any failed.
-int EncodeConfigFiles(const std::string& folder, std::span<const ConfigFilePair> pairs);
+// Encodes each pair of `pairs`, in order, in `folder`. A failed pair does not stop the others.
+// Returns 1 when every pair was encoded, 0 when any failed.
+int EncodeConfigFiles(const platform::Folder& folder, std::span<const ConfigFilePair> pairs);

@@ -1,73 +1,92 @@
 #include "inilist/file_list_writer.h"
 
+#include "inilist/ini_store.h"
 #include "texts/console_texts.h"
 
-namespace {
-
-std::optional<platform::FileId> IdOf(const std::string& path) {
-  platform::FileId id;
-  if (!platform::GetFileId(path, id)) return std::nullopt;
-  return id;
+SpelledName SpellingInListing(const std::vector<platform::DirEntry>& entries,
+                              std::string_view knownName) {
+  SpelledName spelled;
+  spelled.name = knownName;
+  bool found = false;
+  for (const platform::DirEntry& entry : entries) {
+    if (!platform::EqualIgnoringCase(entry.name, knownName)) continue;
+    spelled.several = found;
+    if (found) break;
+    found = true;
+    spelled.name = entry.name;
+    spelled.id = entry.id;
+  }
+  return spelled;
 }
 
-}  // namespace
-
-int CFileListWriter::InitPaths(const std::string& folder) {
+int CFileListWriter::InitPaths(const platform::Folder& folder) {
   platform::PrintText("%s", texts::kInitializing);
-  if (folder.empty()) return 0;
-  m_UpdateIni.m_FilePath = folder + kUpdateIniName;
-  m_ClientIni.m_FilePath = folder + kClientIniName;
+  if (!folder.IsOpen()) return 0;
+  m_UpdateIni = {&folder, kUpdateIniName};
+  m_ClientIni = {&folder, kClientIniName};
   return 1;
 }
 
-int CFileListWriter::AddFile(const std::string& name, const std::string& digestHex,
-                             const std::string* serverUrl) {
+void CFileListWriter::UseSpellings(const SpelledName& updateIni, const SpelledName& clientIni) {
+  m_UpdateIni.m_FileName = updateIni.name;
+  m_ClientIni.m_FileName = clientIni.name;
+  m_UpdateIniSeveral = m_UpdateFailureTold = updateIni.several;
+  m_ClientIniSeveral = m_ClientFailureTold = clientIni.several;
+  m_UpdateIniId = updateIni.id;
+  m_ClientIniId = clientIni.id;
+}
+
+const std::string* CFileListWriter::ServerUrl() {
+  if (!m_UrlRead) {
+    m_UrlRead = true;
+    m_UrlKnown = !m_ClientIniSeveral &&
+                 ReadIniFileValue(*m_ClientIni.m_Folder, m_ClientIni.m_FileName, "updateserver",
+                                  "URL", "", m_Url) &&
+                 !m_Url.empty();
+  }
+  return m_UrlKnown ? &m_Url : nullptr;
+}
+
+int CFileListWriter::AddFile(const std::string& name, const std::string& digestHex) {
   // The listing order is mostly the lists' order too: the end is the place to look first.
   m_ClientList.emplace_hint(m_ClientList.end(), name, digestHex);
-  if (serverUrl == nullptr) {
-    m_UpdateListUnusable = true;
-  } else {
-    m_UpdateList.emplace_hint(m_UpdateList.end(), name + "|" + digestHex,
-                              *serverUrl + "/client/" + name);
+  if (const std::string* url = ServerUrl()) {
+    m_UpdateList.emplace_hint(m_UpdateList.end(), name + "|" + digestHex, *url + "/client/" + name);
   }
   m_ListsChanged = true;
   return m_WriteAfterEveryFile ? WriteChangedLists() : 1;
 }
 
-bool CFileListWriter::MayNameListFile(const std::string& path,
-                                      const std::optional<platform::FileId>& knownId) {
-  // The INI files change only when they are written, so one query per file read suffices.
-  if (!m_IniIdsCurrent) {
-    m_UpdateIniId = IdOf(m_UpdateIni.m_FilePath);
-    m_ClientIniId = IdOf(m_ClientIni.m_FilePath);
-    m_IniIdsCurrent = true;
+bool CFileListWriter::MayChange(const platform::DirEntry& entry) const {
+  if (platform::EqualIgnoringCase(entry.name, kUpdateIniName) ||
+      platform::EqualIgnoringCase(entry.name, kClientIniName) || !entry.id) {
+    return true;
   }
-  std::optional<platform::FileId> id = knownId ? knownId : IdOf(path);
-  return !id || id == m_UpdateIniId || id == m_ClientIniId;
+  return entry.id == m_UpdateIniId || entry.id == m_ClientIniId;
 }
 
-int CFileListWriter::WriteBeforeReading(const std::string& path) {
-  if (!m_ListsChanged || !MayNameListFile(path)) return 1;
+int CFileListWriter::WriteBeforeReading(const platform::DirEntry& entry) {
+  if (!m_ListsChanged || !MayChange(entry)) return 1;
   return WriteChangedLists();
 }
 
 int CFileListWriter::WriteChangedLists() {
   if (!m_ListsChanged) return 1;
   m_ListsChanged = false;
-  m_IniIdsCurrent = false;
   // Addresses without their server would send every client to the wrong place.
-  int updateWritten =
-      WriteOneList(m_UpdateIni, m_UpdateList, !m_UpdateListUnusable, m_UpdateFailureReported);
-  int clientWritten = WriteOneList(m_ClientIni, m_ClientList, true, m_ClientFailureReported);
+  bool updateUsable = !m_UpdateIniSeveral && ServerUrl() != nullptr;
+  int updateWritten = WriteOneList(m_UpdateIni, m_UpdateList, updateUsable, m_UpdateFailureTold);
+  int clientWritten =
+      WriteOneList(m_ClientIni, m_ClientList, !m_ClientIniSeveral, m_ClientFailureTold);
   return updateWritten && clientWritten;
 }
 
 int CFileListWriter::WriteOneList(CXIniFile& target, const OrderedList& list, bool usable,
-                                  bool& failureReported) {
+                                  bool& told) {
   if (usable && target.WriteList(list)) return 1;
-  if (!failureReported) {
-    platform::PrintText(texts::kWriteFailed, target.m_FilePath.c_str());
-    failureReported = true;
+  if (!told) {
+    platform::PrintText(texts::kWriteFailed, target.Path().c_str());
+    told = true;
   }
   return 0;
 }

@@ -322,10 +322,11 @@ std::string ReadIniValue(std::string_view content, std::string_view section, std
   return std::string(defaultValue);
 }
 
-bool ReadIniFileValue(const std::string& path, std::string_view section, std::string_view key,
-                      std::string_view defaultValue, std::string& value) {
+bool ReadIniFileValue(const platform::Folder& folder, const std::string& name,
+                      std::string_view section, std::string_view key, std::string_view defaultValue,
+                      std::string& value) {
   std::string content;
-  platform::ReadResult read = platform::ReadWholeFile(path, content);
+  platform::ReadResult read = platform::ReadWholeFile(folder, name, content);
   value = read == platform::ReadResult::kOk ? ReadIniValue(content, section, key, defaultValue)
                                             : std::string(defaultValue);
   return read == platform::ReadResult::kOk || read == platform::ReadResult::kMissing;

@@ -21,6 +21,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/platform.h"
+
 // The value of `key` in `section` of INI text `content`, read as the Windows profile read does:
 // section and key names match case-insensitively (ASCII letters only), blanks around names and
 // values are trimmed, one pair of matching surrounding quotes is stripped, the value ends at a
@@ -30,11 +32,12 @@
 std::string ReadIniValue(std::string_view content, std::string_view section, std::string_view key,
                          std::string_view defaultValue);
 
-// The same for the file at `path` into `value`; `defaultValue` also when the file is missing.
-// Returns false, with `value` set to `defaultValue`, when the file is there but cannot be read:
-// then its value is unknown, not absent.
-bool ReadIniFileValue(const std::string& path, std::string_view section, std::string_view key,
-                      std::string_view defaultValue, std::string& value);
+// The same for the file `name` of `folder` into `value`; `defaultValue` also when the file is
+// missing. Returns false, with `value` set to `defaultValue`, when the file is there but cannot
+// be read (or changed while it was read): then its value is unknown, not absent.
+bool ReadIniFileValue(const platform::Folder& folder, const std::string& name,
+                      std::string_view section, std::string_view key, std::string_view defaultValue,
+                      std::string& value);
 
 // True for the characters the profile read trims around names and values: blanks, CR, LF and
 // Ctrl+Z.

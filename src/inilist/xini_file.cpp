@@ -9,15 +9,15 @@ constexpr std::string_view kListSection = "file";
 
 // Applies the writes to the file in one read-modify-write. A file that exists but cannot be read
 // is not written: its other content could not be kept. Nor is text the store does not write.
-int WriteKeys(const std::string& path, const KeyValueWrites& writes) {
+int WriteKeys(const CXIniFile& file, const KeyValueWrites& writes) {
   std::string content;
-  platform::ReadResult read = platform::ReadWholeFile(path, content);
+  platform::ReadResult read = platform::ReadWholeFile(*file.m_Folder, file.m_FileName, content);
   if (read != platform::ReadResult::kOk && read != platform::ReadResult::kMissing) return 0;
   if (!IsIniWritable(content)) return 0;
   std::string updated = ApplyIniWrites(content, kListSection, writes);
   // A write that changes nothing leaves the file untouched, as the profile write does.
   if (read == platform::ReadResult::kOk && updated == content) return 1;
-  return platform::ReplaceFileAtomically(path, updated) ? 1 : 0;
+  return platform::ReplaceFileAtomically(*file.m_Folder, file.m_FileName, updated) ? 1 : 0;
 }
 
 }  // namespace
@@ -27,7 +27,7 @@ bool MultibyteLess::operator()(std::string_view a, std::string_view b) const {
 }
 
 int CXIniFile::WriteInteger(std::string_view key, int value) {
-  return WriteKeys(m_FilePath, {{std::string(key), std::to_string(value)}});
+  return WriteKeys(*this, {{std::string(key), std::to_string(value)}});
 }
 
 int CXIniFile::WriteList(const OrderedList& list) {
@@ -40,5 +40,5 @@ int CXIniFile::WriteList(const OrderedList& list) {
     writes.emplace_back("value_key" + suffix, key);
     writes.emplace_back("value_" + suffix, value);
   }
-  return WriteKeys(m_FilePath, writes);
+  return WriteKeys(*this, writes);
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/platform.h"
+
 // Orders keys as the runtime's multibyte comparison in the ANSI code page does: by character
 // codes, a double-byte character counting as lead byte * 256 + second byte. Case-sensitive.
 struct MultibyteLess {
@@ -15,7 +17,8 @@ struct MultibyteLess {
 // The ordered list: unique keys in multibyte order; inserting a present key changes nothing.
 using OrderedList = std::map<std::string, std::string, MultibyteLess>;
 
-// One INI file of the run, written into its section "file".
+// One INI file of the run, the file `m_FileName` of the folder `m_Folder`, written into its
+// section "file". The folder must stay open as long as the object writes.
 class CXIniFile {
  public:
   // Writes the decimal text of `value` under `key` in section "file". Returns 1, or 0 when the
@@ -28,5 +31,9 @@ class CXIniFile {
   // not write (IsIniWritable); it is then left as it was.
   int WriteList(const OrderedList& list);
 
-  std::string m_FilePath;
+  // The file's path as the console shows it.
+  std::string Path() const { return m_Folder->PathOf(m_FileName); }
+
+  const platform::Folder* m_Folder = nullptr;
+  std::string m_FileName;
 };

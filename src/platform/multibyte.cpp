@@ -1,5 +1,5 @@
 // The multibyte rules of code page 936, the same on every system: lead bytes, the separator
-// search and the runtime's multibyte comparison.
+// search, names equal but for case and the runtime's multibyte comparison.
 #include <algorithm>
 
 #include "platform/portable.h"
@@ -18,6 +18,21 @@ size_t FindLastSeparator(std::string_view path) {
     }
   }
   return found;
+}
+
+bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (IsLeadByte(static_cast<unsigned char>(a[i])) && i + 1 < a.size()) {
+      // The second byte of a double-byte character can be a letter: it matches exactly.
+      if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
+      ++i;
+    } else if (lower(a[i]) != lower(b[i])) {
+      return false;
+    }
+  }
+  return true;
 }
 
 int CompareMultibyte(std::string_view a, std::string_view b) {

@@ -7,11 +7,13 @@
 // own code page, the POSIX build from the UTF-8 names of the file system. So both builds see a
 // folder as a Chinese Windows does and write the same bytes for it.
 //
-// Threads: every function here may run on several threads at once. The layer keeps no mutable
-// state that threads share: a converter with conversion state (iconv) belongs to one thread,
-// and the only other process-wide objects are set up once and then only read. A stream it
-// returns belongs to one thread at a time. Paths are absolute or relative to the current folder,
-// which the tool never changes.
+// Threads: every function here may run on several threads at once, and so may the members of
+// one Folder; an InputFile belongs to one thread at a time. What the layer shares between
+// threads is set up once and then only read (the folder's descriptor and path, the code page
+// tables) or is atomic (the outcome of the console writes, the counter that names temporary
+// files); a library handle with conversion state (iconv, a C locale) belongs to one thread.
+// Files are reached by name inside an open Folder, never by a path the tool puts together, so a
+// folder's path may be of any length; the tool never changes the current folder.
 #pragma once
 
 #include <cstdint>
@@ -22,16 +24,52 @@
 
 namespace platform {
 
-// ---- Process ------------------------------------------------------------------------------
+// ---- Folders ------------------------------------------------------------------------------
 
-// The character between a folder and a name in the paths this platform gives ('\\' on Windows,
+// The character between a folder and a name in the paths this platform shows ('\\' on Windows,
 // '/' elsewhere).
 extern const char kPathSeparator;
 
-// Full path of the running executable. Returns false, with `path` cleared, when the path cannot
-// be had whole and exactly in the ANSI code page (the query failed, the path would be cut, or a
-// character of it has no exact ANSI form).
-bool GetExecutablePath(std::string& path);
+// A folder held open for the run. Every file operation below goes by a name inside it (no
+// separator in the name), so no path the tool builds is longer than a name, and the system
+// need not walk the folder's whole path for every file. It closes itself.
+class Folder {
+ public:
+  Folder() = default;
+  Folder(Folder&& other) noexcept;
+  Folder& operator=(Folder&& other) noexcept;
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+  ~Folder();
+
+  // Opens the folder at `path` (ANSI, absolute or relative to the current folder, with or
+  // without the separator at its end). Not open when it cannot be opened.
+  static Folder Open(const std::string& path);
+
+  bool IsOpen() const { return m_Handle != kNotOpen; }
+  // The folder's path as the console shows it: ANSI, ending in the path separator.
+  const std::string& Path() const { return m_Path; }
+  // Path() followed by `name`: what the console shows for a file of the folder.
+  std::string PathOf(std::string_view name) const { return m_Path + std::string(name); }
+
+ private:
+  friend struct FolderAccess;  // the platform files' way to the handle
+  static constexpr std::intptr_t kNotOpen = -1;
+  static void Close(std::intptr_t handle);
+  std::intptr_t m_Handle = kNotOpen;  // a descriptor, or a folder HANDLE on Windows
+  std::string m_Path;
+  std::wstring m_WidePrefix;  // Windows: the folder's path for the wide services, in the
+                              // "\\?\" form, ending in '\\'; what each file's name is appended to
+};
+
+// The folder of the running executable, opened, and the executable's own name in it. Started
+// through a path (POSIX), the folder is the one the kernel reached through it: its folder part
+// resolved physically, each ".." from where the walk stands, links followed, whatever its
+// length; its last component stays as it was given, so a link to the executable placed in a
+// release folder works on that folder. Started without one (found on PATH), and on Windows,
+// the executable's own file. Returns false, with `folder` not open, when the folder cannot be
+// had, or its path has no exact form in the ANSI code page.
+bool OpenExecutableFolder(Folder& folder, std::string& executableName);
 
 // ---- Multibyte text of the ANSI code page -------------------------------------------------
 
@@ -47,6 +85,11 @@ size_t FindLastSeparator(std::string_view path);
 // first. Returns -1, 0 or 1.
 int CompareMultibyte(std::string_view a, std::string_view b);
 
+// True when `a` and `b` are equal but for the case of ASCII letters, as Windows matches the
+// names the tool knows (client.ini, Tabulon.exe, ...); a double-byte character matches only
+// itself.
+bool EqualIgnoringCase(std::string_view a, std::string_view b);
+
 // Conversions between the ANSI code page and UTF-8, for INI files that carry a UTF-8 byte-order
 // mark. Characters without an exact form in the target become '?'.
 std::string AnsiToUtf8(std::string_view ansi);
@@ -61,8 +104,8 @@ std::string Utf16ToAnsi(std::u16string_view units);
 
 // ---- Folder listing -----------------------------------------------------------------------
 
-// What tells files apart whatever path leads to them (links, hard links, letter case): the
-// device and file number, or the volume serial number and file index on Windows.
+// What tells files apart whatever name leads to them (links, hard links): the file's number on
+// its volume. Comparable between the entries of one listing.
 struct FileId {
   std::uint64_t volume = 0;
   std::uint64_t index = 0;
@@ -73,27 +116,27 @@ struct DirEntry {
   std::string name;          // ANSI; a character without an exact ANSI form is shown as '?'
   bool nameExact = true;     // false when `name` is not the entry's real name
   bool isDirectory = false;  // a folder, or a link that leads to one
-  // The entry's identity where the listing tells it (a regular file on POSIX systems), so
-  // that GetFileId need not ask for it.
+  // Another entry's name is equal to this one's but for letter case, as NTFS compares names
+  // (the upper-casing of the listing order): no Windows folder can hold both.
+  bool hasCaseTwin = false;
+  // The identity of the file the entry leads to (a link's target). None for a dangling link,
+  // and where the system does not tell it.
   std::optional<FileId> id;
 };
 
-// Lists the entries of `directory` (a path ending in a separator, or empty for the current
-// folder): ".", "..", then every entry in the order NTFS gives them (names compared by UTF-16
-// code units after upper-casing; of two names equal after upper-casing, the uppercase one
-// first), whatever the file system. The listing is a snapshot taken when the call is made.
-// Returns false, with `entries` empty, when the folder cannot be listed at all; an error partway
-// ends the listing as its end does.
-bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries);
+// Lists the entries of `folder`: ".", "..", then every entry in the order NTFS gives them
+// (names compared by UTF-16 code units after upper-casing; of two names equal after
+// upper-casing, the uppercase one first), whatever the file system. Only links cost a query of
+// their own. The listing is a snapshot taken when the call is made. Returns false, with
+// `entries` empty, when the folder cannot be listed at all; an error partway ends the listing
+// as its end does.
+bool ListDirectory(const Folder& folder, std::vector<DirEntry>& entries);
 
 // ---- Files --------------------------------------------------------------------------------
 
-// The identity of the file at `path`. Returns false when there is no file there (a dangling link
-// included) or its volume gives files no identity.
-bool GetFileId(const std::string& path, FileId& id);
-
-// A regular file open for reading front to back. It closes itself; it belongs to one thread at
-// a time.
+// A regular file of a folder open for reading front to back, whose content must not change
+// while it is read. It closes itself; it belongs to one thread at a time, and its folder must
+// stay open as long as it does.
 class InputFile {
  public:
   InputFile() = default;
@@ -103,46 +146,75 @@ class InputFile {
   InputFile& operator=(const InputFile&) = delete;
   ~InputFile();
 
+  // What identifies a file's content as the system gives it; only ever compared.
+  struct Stamp {
+    std::uint64_t id = 0;
+    std::uint64_t volume = 0;
+    std::int64_t modified = 0;
+    std::int64_t modifiedFraction = 0;
+    std::int64_t changed = 0;
+    std::int64_t changedFraction = 0;
+    std::uint64_t links = 0;
+    bool operator==(const Stamp&) const = default;
+  };
+
   bool IsOpen() const { return m_Handle != kNotOpen; }
   std::uint64_t SizeAtOpen() const { return m_SizeAtOpen; }
 
   // Reads up to `size` bytes into `buffer`. Returns the number read, 0 at the end of the file,
-  // or -1 when a read failed. A read that comes up short ends the file only once the reads have
-  // reached the size the file had when it was opened; then the end needs no call of its own.
+  // or -1 when a read failed or the file changed while it was read: it grew past the size it
+  // had when it was opened, or, once the reads end, what identifies its content (size,
+  // modification and change time, file number, link count) is no longer what it was at the
+  // open, or its name leads to another file. A read that comes up short ends the file only once
+  // the reads have reached the size the file had when it was opened; then the end needs no call
+  // of its own.
   std::int64_t Read(void* buffer, size_t size);
 
-  // Opens a regular file; not open when it cannot be opened, and for a folder, a pipe or a
-  // device (a pipe would wait for a writer forever). Then `missing`, when given, tells whether
-  // there is no file of that name at all.
-  static InputFile Open(const std::string& path, bool* missing = nullptr);
+  // Opens the regular file `name` of `folder`; not open when it cannot be opened, and for a
+  // folder, a pipe or a device (a pipe would wait for a writer forever). Then `missing`, when
+  // given, tells whether there is no file of that name at all. On Windows the file is shared for
+  // reading only: while it is open no program can write, rename or delete it, and a file that
+  // another program holds open for writing does not open.
+  static InputFile Open(const Folder& folder, const std::string& name, bool* missing = nullptr);
 
  private:
   static constexpr std::intptr_t kNotOpen = -1;
   static void Close(std::intptr_t handle);
+  // One read of the system into `buffer`: the count, 0 at the end, -1 on an error.
+  static std::int64_t ReadHandle(std::intptr_t handle, void* buffer, size_t size);
+  // False when the file changed since it was opened (see Read).
+  bool UnchangedSinceOpen() const;
+
   std::intptr_t m_Handle = kNotOpen;  // a descriptor, or a HANDLE on Windows
+  std::intptr_t m_Folder = kNotOpen;  // POSIX: the folder's descriptor, to look the name up again
+  std::string m_Name;                 // POSIX: the file's name in it, as the system spells it
   std::uint64_t m_SizeAtOpen = 0;
   std::uint64_t m_Offset = 0;
   bool m_AtEnd = false;
+  Stamp m_Stamp;  // what identified the content when the file was opened
 };
 
 enum class ReadResult {
   kOk,
   kMissing,     // no file of that name
   kUnopenable,  // there is one, but it cannot be opened for reading (or is no regular file)
-  kFailed,      // a read failed partway
+  kFailed,      // a read failed partway, or the file changed while it was read
 };
 
-// Reads a whole regular file through InputFile into `content`, which is left empty unless the
-// result is kOk. The file is opened for reading only.
-ReadResult ReadWholeFile(const std::string& path, std::string& content);
+// Reads the whole regular file `name` of `folder` through InputFile into `content`, which is
+// left empty unless the result is kOk. The file is opened for reading only.
+ReadResult ReadWholeFile(const Folder& folder, const std::string& name, std::string& content);
 
-// Replaces the file at `path` with `content` atomically: the content goes to a temporary file in
-// the same folder whose name begins with a dot, is flushed to disk and renamed over the old
-// file, which keeps its permission bits. A link is followed, so the file it leads to is replaced.
-// A file without any write permission bit counts as read-only and is refused, as Windows refuses
-// it, whoever runs the tool; so is anything but a regular file. A crash leaves the old or the new
-// file, never a torn one. Returns false, leaving the old file as it was, on failure.
-bool ReplaceFileAtomically(const std::string& path, std::string_view content);
+// Replaces the file `name` of `folder` with `content` atomically: the content goes to a
+// temporary file in the same folder whose name begins with a dot, is flushed to disk and
+// renamed over the old file, which keeps its permission bits (and, when root replaces another
+// user's file, its owner and group). A link is followed, its target taken relative to the folder
+// the link lies in, so the file it leads to is replaced and the link kept. Refused, as Windows
+// refuses it, whoever runs the tool: a file without any write permission bit (read-only), a file
+// this user may not write (POSIX: its permission bits and owner as the system applies them to
+// the effective user and group), and anything but a regular file. A crash leaves the old or the
+// new file, never a torn one. Returns false, leaving the old file as it was, on failure.
+bool ReplaceFileAtomically(const Folder& folder, const std::string& name, std::string_view content);
 
 // ---- Console ------------------------------------------------------------------------------
 // Only one thread at a time may write to the console.

@@ -165,10 +165,6 @@ class UniqueFd {
   int m_Fd;
 };
 
-bool StatNative(const std::string& native, struct stat& info) {
-  return ::stat(native.empty() ? "." : native.c_str(), &info) == 0;
-}
-
 bool WriteAll(int fd, std::string_view content) {
   const char* data = content.data();
   size_t left = content.size();
@@ -184,30 +180,121 @@ bool WriteAll(int fd, std::string_view content) {
   return true;
 }
 
-// Opens an existing regular file for reading, with what fstat tells of it in `info`; -1 with
-// errno set for anything else. Folders, pipes and devices are refused: opening a pipe for
-// reading would wait for a writer forever. O_NONBLOCK, which keeps the open of a pipe from
-// waiting, changes nothing for a regular file, so it stays set.
-UniqueFd OpenRegularForReading(const std::string& path, struct stat& info) {
-  UniqueFd fd(::open(AnsiToNative(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (fd.get() < 0) return fd;
-  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    errno = EISDIR;
-    return UniqueFd();
-  }
-  return fd;
-}
-
 // A file without any write permission bit is read-only, as Windows' read-only attribute is,
 // even for root, who could otherwise write it.
 bool IsReadOnly(const struct stat& info) { return (info.st_mode & 0222) == 0; }
 
-// The path the process was started through, made absolute, when it names the running
-// executable: a link placed in a release folder works on that folder, not on its target's.
-// False when the process was started without a path (found on PATH) or through something else.
-bool StartedThroughPath(std::string& native) {
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The text of the link `name` in folder `at`; false when it is no link or cannot be read.
+bool ReadLink(int at, const std::string& name, std::string& target) {
+  target.assign(256, '\0');
+  for (;;) {
+    ssize_t length = ::readlinkat(at, name.c_str(), target.data(), target.size());
+    if (length < 0) return false;
+    if (static_cast<size_t>(length) < target.size()) {
+      target.resize(static_cast<size_t>(length));
+      return true;
+    }
+    if (target.size() >= (1u << 20)) return false;
+    target.resize(target.size() * 2);
+  }
+}
+
+// The path of `started` up to its last separator, walked one component at a time as the kernel
+// walks it: each link followed, each ".." taken from the folder the walk has reached. Works for
+// any length of the current folder's path.
+UniqueFd WalkPhysically(std::string_view folderPart) {
+#ifdef O_PATH
+  constexpr int kWalkFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;  // no read permission needed
+#else
+  constexpr int kWalkFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+  UniqueFd at(::open(folderPart.starts_with('/') ? "/" : ".", kWalkFlags));
+  while (at.get() >= 0 && !folderPart.empty()) {
+    size_t end = std::min(folderPart.find('/'), folderPart.size());
+    std::string component(folderPart.substr(0, end));
+    folderPart.remove_prefix(std::min(end + 1, folderPart.size()));
+    if (!component.empty() && component != ".") {
+      at = UniqueFd(::openat(at.get(), component.c_str(), kWalkFlags));
+    }
+  }
+  if (at.get() < 0) return at;
+  return UniqueFd(::openat(at.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+bool IsThatFolder(int parent, const char* name, const struct stat& folder) {
+  struct stat info;
+  return ::fstatat(parent, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(info, folder);
+}
+
+// The name under which `folder` is an entry of the folder `parent`. A mount point shows there
+// with the number of the folder it covers, so only a query of each subfolder finds it.
+bool NameInParent(int parent, const struct stat& folder, std::string& name) {
+  UniqueFd listing(::openat(parent, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  std::unique_ptr<DIR, int (*)(DIR*)> entries(
+      listing.get() < 0 ? nullptr : ::fdopendir(listing.get()), &::closedir);
+  if (!entries) return false;
+  listing.release();
+  std::vector<std::string> others;
+  while (const dirent* entry = ::readdir(entries.get())) {
+    std::string_view candidate = entry->d_name;
+    if (candidate == "." || candidate == ".." ||
+        (entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN)) {
+      continue;
+    }
+    if (entry->d_ino == folder.st_ino && IsThatFolder(parent, entry->d_name, folder)) {
+      name = candidate;
+      return true;
+    }
+    others.emplace_back(candidate);
+  }
+  for (const std::string& other : others) {
+    if (IsThatFolder(parent, other.c_str(), folder)) {
+      name = other;
+      return true;
+    }
+  }
+  return false;
+}
+
+// The absolute path of the open folder `fd`, found by walking up to the root: getcwd and the
+// kernel's own path of a descriptor stop at the path limit (4,096 bytes).
+bool WalkUpToRoot(int fd, std::string& path) {
+  std::vector<std::string> names;
+  UniqueFd here(::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  for (;;) {
+    struct stat hereInfo;
+    struct stat parentInfo;
+    if (here.get() < 0 || ::fstat(here.get(), &hereInfo) != 0) return false;
+    UniqueFd parent(::openat(here.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (parent.get() < 0 || ::fstat(parent.get(), &parentInfo) != 0) return false;
+    if (SameFile(parentInfo, hereInfo)) break;  // the root is its own parent
+    if (!NameInParent(parent.get(), hereInfo, names.emplace_back())) return false;
+    here = std::move(parent);
+  }
+  std::string walked;
+  for (auto name = names.rbegin(); name != names.rend(); ++name) walked.append("/").append(*name);
+  path = walked.empty() ? std::string(1, '/') : std::move(walked);
+  return true;
+}
+
+// The absolute path of the open folder `fd`: the kernel's where it can give it, else a walk.
+bool PathOfFolder(int fd, std::string& path) {
+  if (ReadLink(AT_FDCWD, "/proc/self/fd/" + std::to_string(fd), path) && path.starts_with('/') &&
+      !path.ends_with(" (deleted)")) {
+    return true;
+  }
+  return WalkUpToRoot(fd, path);
+}
+
+// The first argument the process was started with: the path it was started through, or a name
+// found on PATH.
+std::string StartedAs() {
   UniqueFd commandLine(::open("/proc/self/cmdline", O_RDONLY | O_CLOEXEC));
-  if (commandLine.get() < 0) return false;
+  if (commandLine.get() < 0) return {};
   std::string arguments;
   char buffer[4096];
   ssize_t got;
@@ -215,22 +302,97 @@ bool StartedThroughPath(std::string& native) {
          (got = ::read(commandLine.get(), buffer, sizeof buffer)) > 0) {
     arguments.append(buffer, static_cast<size_t>(got));
   }
-  std::string started = arguments.substr(0, arguments.find('\0'));
-  struct stat viaPath;
+  return arguments.substr(0, arguments.find('\0'));
+}
+
+// The folder the process was started through and the executable's name in it, when the path it
+// was started by leads to the running executable; the file /proc/self/exe names otherwise.
+bool FindExecutableFolder(UniqueFd& folder, std::string& path, std::string& name) {
   struct stat running;
-  if (started.find('/') == std::string::npos || ::stat(started.c_str(), &viaPath) != 0 ||
-      ::stat("/proc/self/exe", &running) != 0 || viaPath.st_dev != running.st_dev ||
-      viaPath.st_ino != running.st_ino) {
-    return false;
+  struct stat named;
+  if (::stat("/proc/self/exe", &running) != 0) return false;
+  std::string started = StartedAs();
+  size_t slash = started.rfind('/');
+  if (slash != std::string::npos) {
+    folder = WalkPhysically(std::string_view(started).substr(0, slash + 1));
+    name = started.substr(slash + 1);
+    if (folder.get() >= 0 && ::fstatat(folder.get(), name.c_str(), &named, 0) == 0 &&
+        SameFile(named, running)) {
+      return PathOfFolder(folder.get(), path);
+    }
   }
-  if (started.front() != '/') {
-    // Relative to the folder the process started in, which the tool never changes.
-    std::unique_ptr<char, decltype(&std::free)> current(::getcwd(nullptr, 0), &std::free);
-    if (!current) return false;
-    started = std::string(current.get()) + "/" + started;
+  std::string executable;
+  if (!ReadLink(AT_FDCWD, "/proc/self/exe", executable)) return false;
+  slash = executable.rfind('/');
+  if (slash == std::string::npos) return false;
+  path = slash == 0 ? "/" : executable.substr(0, slash);
+  name = executable.substr(slash + 1);
+  folder = UniqueFd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return folder.get() >= 0;
+}
+
+// Follows `name` in the folder `at` while it is a link, as the system follows one, a relative
+// target taken from the folder the link lies in: afterwards `at` and `name` name the file the
+// links lead to, which need not exist. `targetFolder` keeps a folder the walk opened. False when
+// a target's folder cannot be opened or the links go round.
+bool FollowLinks(int& at, UniqueFd& targetFolder, std::string& name) {
+  for (int hops = 0; hops < 40; ++hops) {
+    std::string target;
+    if (!ReadLink(at, name, target)) return true;
+    size_t slash = target.rfind('/');
+    if (slash != std::string::npos) {
+      UniqueFd next(
+          ::openat(at, target.substr(0, slash + 1).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+      if (next.get() < 0) return false;
+      targetFolder = std::move(next);
+      at = targetFolder.get();
+    }
+    name = target.substr(slash == std::string::npos ? 0 : slash + 1);
   }
-  native = std::filesystem::path(started).lexically_normal().string();
+  return false;
+}
+
+// Creates a new temporary file for `name` in the folder `at`. The leading dot keeps a leftover
+// out of a later run's lists. The open applies the process's umask to a new file by itself:
+// umask() cannot be read without setting it, which would race with files made on other threads.
+UniqueFd CreateTemporary(int at, const std::string& name, std::string& temporary) {
+  static std::atomic<unsigned> attempts{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temporary =
+        "." + name + "." + std::to_string(::getpid()) + "-" + std::to_string(attempts++) + ".tmp";
+    UniqueFd fd(::openat(at, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (fd.get() >= 0 || errno != EEXIST) return fd;
+  }
+  return UniqueFd();
+}
+
+// Gives the new file the old one's owner and group where the old one was another's: root must
+// manage it, anyone else keeps the group where the system lets them.
+bool KeepOwner(int fd, const struct stat& old) {
+  uid_t user = ::geteuid();
+  if (old.st_uid == user && old.st_gid == ::getegid()) return true;
+  if (user == 0) return ::fchown(fd, old.st_uid, old.st_gid) == 0;
+  [[maybe_unused]] int ignored = ::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
   return true;
+}
+
+// Writes `content`, the old file's mode and owner and flushes it all to disk.
+bool FillTemporary(int fd, std::string_view content, const struct stat* old) {
+  return WriteAll(fd, content) &&
+         (old == nullptr || (::fchmod(fd, old->st_mode & 07777) == 0 && KeepOwner(fd, *old))) &&
+         ::fsync(fd) == 0;
+}
+
+InputFile::Stamp StampOf(const struct stat& info) {
+  InputFile::Stamp stamp;
+  stamp.id = static_cast<std::uint64_t>(info.st_ino);
+  stamp.volume = static_cast<std::uint64_t>(info.st_dev);
+  stamp.modified = info.st_mtim.tv_sec;
+  stamp.modifiedFraction = info.st_mtim.tv_nsec;
+  stamp.changed = info.st_ctim.tv_sec;
+  stamp.changedFraction = info.st_ctim.tv_nsec;
+  stamp.links = static_cast<std::uint64_t>(info.st_nlink);
+  return stamp;
 }
 
 // True when standard output is a terminal and the locale's character set is UTF-8. The locale
@@ -246,28 +408,39 @@ bool ConsoleTakesUtf8() {
 
 }  // namespace
 
-// ---- Process
+// ---- Folders
 
-bool GetExecutablePath(std::string& path) {
-  path.clear();
+struct FolderAccess {
+  static int Fd(const Folder& folder) { return static_cast<int>(folder.m_Handle); }
+  static void Set(Folder& folder, UniqueFd fd, std::string path) {
+    if (!path.ends_with(kPathSeparator)) path.push_back(kPathSeparator);
+    folder = Folder();
+    folder.m_Handle = fd.release();
+    folder.m_Path = std::move(path);
+  }
+};
+
+void Folder::Close(std::intptr_t handle) { ::close(static_cast<int>(handle)); }
+
+Folder Folder::Open(const std::string& path) {
+  Folder folder;
+  std::string native = AnsiToNative(path);
+  UniqueFd fd(::open(native.empty() ? "." : native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.get() >= 0) FolderAccess::Set(folder, std::move(fd), path);
+  return folder;
+}
+
+bool OpenExecutableFolder(Folder& folder, std::string& executableName) {
+  folder = Folder();
+  executableName.clear();
+  UniqueFd fd;
   std::string native;
-  if (!StartedThroughPath(native)) {
-    native.assign(256, '\0');
-    for (;;) {
-      ssize_t length = ::readlink("/proc/self/exe", native.data(), native.size());
-      if (length < 0) return false;
-      if (static_cast<size_t>(length) < native.size()) {
-        native.resize(static_cast<size_t>(length));
-        break;
-      }
-      if (native.size() >= (1u << 20)) return false;
-      native.resize(native.size() * 2);
-    }
-  }
-  if (!NativeToAnsi(native, path)) {
-    path.clear();
-    return false;
-  }
+  std::string name;
+  std::string ansi;
+  if (!FindExecutableFolder(fd, native, name) || !NativeToAnsi(native, ansi)) return false;
+  // The name is only compared with listed names: one without an exact form matches none.
+  NativeToAnsi(name, executableName);
+  FolderAccess::Set(folder, std::move(fd), std::move(ansi));
   return true;
 }
 
@@ -287,38 +460,45 @@ std::string Utf8ToAnsi(std::string_view utf8) {
 
 // ---- Folder listing
 
-bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries) {
+bool ListDirectory(const Folder& folder, std::vector<DirEntry>& entries) {
   entries.clear();
-  std::string nativeDirectory = AnsiToNative(directory);
-  std::unique_ptr<DIR, int (*)(DIR*)> folder(
-      ::opendir(nativeDirectory.empty() ? "." : nativeDirectory.c_str()), &::closedir);
-  if (!folder) return false;
+  const int folderFd = FolderAccess::Fd(folder);
+  // A descriptor of its own: the listing moves its position.
+  UniqueFd listing(::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  std::unique_ptr<DIR, int (*)(DIR*)> entriesOnDisk(
+      listing.get() < 0 ? nullptr : ::fdopendir(listing.get()), &::closedir);
+  if (!entriesOnDisk) return false;
+  listing.release();
 
   std::vector<ListedName> names;
-  while (const dirent* entry = ::readdir(folder.get())) {
+  while (const dirent* entry = ::readdir(entriesOnDisk.get())) {
     std::string_view name = entry->d_name;
     if (name == "." || name == "..") continue;
     std::u16string units = Utf8ToUtf16Lossy(name);
     names.push_back({UpperCased(units), units, std::string(name), entry->d_type,
                      static_cast<std::uint64_t>(entry->d_ino)});
   }
-  int folderFd = ::dirfd(folder.get());
   struct stat folderInfo;
   bool folderKnown = ::fstat(folderFd, &folderInfo) == 0;
   entries = OrderedListing(names, [&](const ListedName& listed) {
     DirEntry entry;
     entry.nameExact = NativeToAnsi(listed.native, entry.name);
-    // A regular file's number is in the listing; it lies on the folder's device.
-    if (listed.type == DT_REG && folderKnown) {
-      entry.id = FileId{static_cast<std::uint64_t>(folderInfo.st_dev), listed.inode};
+    if (listed.type == DT_DIR) {
+      entry.isDirectory = true;
+    } else if (listed.type == DT_REG) {
+      // A regular file's number is in the listing; it lies on the folder's device.
+      if (folderKnown)
+        entry.id = FileId{static_cast<std::uint64_t>(folderInfo.st_dev), listed.index};
+    } else {
+      // A link counts as what it leads to; a dangling one is nothing. Only links and entries of
+      // file systems that give no type need a query of their own.
+      struct stat info;
+      if (::fstatat(folderFd, listed.native.c_str(), &info, 0) == 0) {
+        entry.isDirectory = S_ISDIR(info.st_mode);
+        entry.id = FileId{static_cast<std::uint64_t>(info.st_dev),
+                          static_cast<std::uint64_t>(info.st_ino)};
+      }
     }
-    // A link counts as what it leads to; a dangling one is no folder. Only links and entries
-    // of file systems that give no type need a query of their own.
-    struct stat info;
-    entry.isDirectory =
-        listed.type == DT_DIR ||
-        ((listed.type == DT_LNK || listed.type == DT_UNKNOWN) &&
-         ::fstatat(folderFd, listed.native.c_str(), &info, 0) == 0 && S_ISDIR(info.st_mode));
     return entry;
   });
   return true;
@@ -326,90 +506,76 @@ bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries)
 
 // ---- Files
 
-bool GetFileId(const std::string& path, FileId& id) {
-  struct stat info;
-  if (!StatNative(AnsiToNative(path), info)) return false;
-  id.volume = static_cast<std::uint64_t>(info.st_dev);
-  id.index = static_cast<std::uint64_t>(info.st_ino);
-  return true;
-}
-
 void InputFile::Close(std::intptr_t handle) { ::close(static_cast<int>(handle)); }
 
-InputFile InputFile::Open(const std::string& path, bool* missing) {
+InputFile InputFile::Open(const Folder& folder, const std::string& name, bool* missing) {
   InputFile file;
+  if (missing != nullptr) *missing = false;
+  std::string native = AnsiToNative(name);
+  const int folderFd = FolderAccess::Fd(folder);
+  // O_NONBLOCK keeps the open of a pipe from waiting for a writer; for a regular file it
+  // changes nothing, so it stays set.
+  UniqueFd fd(::openat(folderFd, native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat info;
-  UniqueFd fd = OpenRegularForReading(path, info);
   if (fd.get() < 0) {
     if (missing != nullptr) *missing = errno == ENOENT;
     return file;
   }
+  // Folders, pipes and devices are no release files.
+  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return file;
   file.m_SizeAtOpen = static_cast<std::uint64_t>(info.st_size);
+  file.m_Stamp = StampOf(info);
+  file.m_Folder = folderFd;
+  file.m_Name = std::move(native);
   // Worth a call only where reading ahead can help.
   if (info.st_size > (1 << 20)) ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   file.m_Handle = fd.release();
   return file;
 }
 
-std::int64_t InputFile::Read(void* buffer, size_t size) {
-  if (m_AtEnd || size == 0) return 0;
+std::int64_t InputFile::ReadHandle(std::intptr_t handle, void* buffer, size_t size) {
   ssize_t got;
   do {
-    got = ::read(static_cast<int>(m_Handle), buffer, size);
+    got = ::read(static_cast<int>(handle), buffer, size);
   } while (got < 0 && errno == EINTR);
-  if (got < 0) return -1;
-  m_Offset += static_cast<std::uint64_t>(got);
-  if (got == 0 || (static_cast<size_t>(got) < size && m_Offset >= m_SizeAtOpen)) m_AtEnd = true;
   return got;
 }
 
-bool ReplaceFileAtomically(const std::string& path, std::string_view content) {
-  std::string target = AnsiToNative(path);
+bool InputFile::UnchangedSinceOpen() const {
+  struct stat now;
+  struct stat named;
+  // The name must still lead to the file read: a rename over it leaves the old file intact.
+  return ::fstat(static_cast<int>(m_Handle), &now) == 0 && StampOf(now) == m_Stamp &&
+         static_cast<std::uint64_t>(now.st_size) == m_SizeAtOpen &&
+         ::fstatat(static_cast<int>(m_Folder), m_Name.c_str(), &named, 0) == 0 &&
+         SameFile(named, now);
+}
+
+bool ReplaceFileAtomically(const Folder& folder, const std::string& name,
+                           std::string_view content) {
+  int at = FolderAccess::Fd(folder);
+  UniqueFd targetFolder;
+  std::string target = AnsiToNative(name);
   // A link is followed, so that the file it leads to is replaced and the link kept.
-  struct stat linkInfo;
-  if (::lstat(target.c_str(), &linkInfo) == 0 && S_ISLNK(linkInfo.st_mode)) {
-    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(target.c_str(), nullptr),
-                                                         &std::free);
-    if (resolved) target = resolved.get();
-  }
-
+  if (!FollowLinks(at, targetFolder, target)) return false;
   struct stat old;
-  bool exists = ::stat(target.c_str(), &old) == 0;
-  if (exists && (!S_ISREG(old.st_mode) || IsReadOnly(old))) return false;
-
-  size_t slash = target.rfind('/');
-  std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-  std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-  // The leading dot keeps a leftover out of a later run's lists. The open applies the process's
-  // umask to a new file by itself: umask() cannot be read without setting it, which would race
-  // with files created on other threads.
+  bool exists = ::fstatat(at, target.c_str(), &old, 0) == 0;
+  if (exists && (!S_ISREG(old.st_mode) || IsReadOnly(old) ||
+                 ::faccessat(at, target.c_str(), W_OK, AT_EACCESS) != 0)) {
+    return false;
+  }
   std::string temporary;
-  UniqueFd fd;
-  static std::atomic<unsigned> attempts{0};
-  for (int attempt = 0; attempt < 100 && fd.get() < 0; ++attempt) {
-    temporary = folder + "." + name + "." + std::to_string(::getpid()) + "-" +
-                std::to_string(attempts++) + ".tmp";
-    fd = UniqueFd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (fd.get() < 0 && errno != EEXIST) return false;
-  }
+  UniqueFd fd = CreateTemporary(at, target, temporary);
   if (fd.get() < 0) return false;
-
-  bool ok = WriteAll(fd.get(), content) &&
-            (!exists || ::fchmod(fd.get(), old.st_mode & 07777) == 0) && ::fsync(fd.get()) == 0;
-  if (ok && exists && ::geteuid() == 0) {
-    // Best effort: root keeps the old owner rather than taking the file over.
-    [[maybe_unused]] int ignored = ::fchown(fd.get(), old.st_uid, old.st_gid);
-  }
+  bool ok = FillTemporary(fd.get(), content, exists ? &old : nullptr);
   ok = fd.Close() && ok;
-  if (ok) ok = ::rename(temporary.c_str(), target.c_str()) == 0;
+  if (ok) ok = ::renameat(at, temporary.c_str(), at, target.c_str()) == 0;
   if (!ok) {
-    ::unlink(temporary.c_str());
+    ::unlinkat(at, temporary.c_str(), 0);
     return false;
   }
   // Make the rename itself durable.
-  UniqueFd folderFd(
-      ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folderFd.get() >= 0) ::fsync(folderFd.get());
+  ::fsync(at);
   return true;
 }
 

@@ -138,59 +138,86 @@ UniqueHandle Owned(HANDLE handle) {
 
 // ---- Paths for the services
 
-// The form of `path` the W services take: its UTF-16 text, or for a path of MAX_PATH units or
-// more, which the services refuse (error 206, file name too long) and the Linux build takes, the
-// "\\?\" form of the full path, which has no such limit. The full path rests on the current
-// folder, which the tool never changes. Empty, which no service opens, when `path` is no valid
-// code page 936 text.
-std::wstring WidePath(const std::string& path) {
-  std::wstring wide;
-  if (!DecodeStrictly(kCodePage, path, wide)) return {};
-  if (wide.size() < MAX_PATH) return wide;
+// The "\\?\" form of the full path of the folder `wide`, ending in a backslash. The services take
+// a path of this form whatever its length (a path of MAX_PATH units or more they refuse
+// otherwise, error 206, where the Linux build takes it), and a file's name is appended to it
+// as it is. The full path rests on the current folder, which the tool never changes.
+bool LongFormPrefix(const std::wstring& wide, std::wstring& prefix) {
   DWORD length = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
   std::wstring full(length, L'\0');
-  length = GetFullPathNameW(wide.c_str(), length, full.data(), nullptr);
-  if (length == 0 || length >= full.size()) return {};
+  length = length == 0 ? 0 : GetFullPathNameW(wide.c_str(), length, full.data(), nullptr);
+  if (length == 0 || length >= full.size()) return false;
   full.resize(length);
-  if (full.starts_with(L"\\\\?\\")) return full;
-  if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
-  return L"\\\\?\\" + full;
+  if (!full.ends_with(L'\\')) full.push_back(L'\\');
+  if (full.starts_with(L"\\\\?\\")) {
+    prefix = full;
+  } else if (full.starts_with(L"\\\\")) {
+    prefix = L"\\\\?\\UNC\\" + full.substr(2);
+  } else {
+    prefix = L"\\\\?\\" + full;
+  }
+  return true;
 }
 
-DWORD Attributes(const std::string& path) { return GetFileAttributesW(WidePath(path).c_str()); }
-
 // Empty when the file cannot be opened; GetLastError() tells why.
-UniqueHandle OpenHandle(const std::string& path, DWORD access, DWORD disposition, DWORD flags,
+UniqueHandle OpenHandle(const std::wstring& path, DWORD access, DWORD disposition, DWORD flags,
                         DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE) {
-  return Owned(
-      CreateFileW(WidePath(path).c_str(), access, share, nullptr, disposition, flags, nullptr));
+  return Owned(CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr));
 }
 
 // ---- Files
 
-// The path of the file that `path` finally names, links followed; `path` itself when it does
-// not exist or the final path has no exact code page 936 form.
-std::string FinalPath(const std::string& path) {
+// The path of the file that `path` finally names, links followed, in the "\\?\" form; `path`
+// itself when nothing can be opened there.
+std::wstring FinalPath(const std::wstring& path) {
   UniqueHandle file = OpenHandle(path, 0, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
   if (!file) return path;
-  std::wstring wide(MAX_PATH, L'\0');
-  DWORD length = GetFinalPathNameByHandleW(file.get(), wide.data(), static_cast<DWORD>(wide.size()),
-                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-  if (length >= wide.size()) {
-    wide.resize(length + 1);
-    length = GetFinalPathNameByHandleW(file.get(), wide.data(), static_cast<DWORD>(wide.size()),
-                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  std::wstring final(MAX_PATH, L'\0');
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    DWORD length =
+        GetFinalPathNameByHandleW(file.get(), final.data(), static_cast<DWORD>(final.size()),
+                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0) return path;
+    if (length < final.size()) {
+      final.resize(length);
+      return final;
+    }
+    final.resize(length + 1);
   }
-  if (length == 0 || length >= wide.size()) return path;
-  wide.resize(length);
-  // The service answers in the "\\?\" form: "\\?\C:\dir\x.ini" or "\\?\UNC\server\share\x.ini".
-  if (wide.starts_with(L"\\\\?\\UNC\\")) {
-    wide.replace(0, 8, L"\\\\");
-  } else if (wide.starts_with(L"\\\\?\\")) {
-    wide.erase(0, 4);
+  return path;
+}
+
+// The file index of what the link `path` leads to; none where it leads nowhere or the volume
+// gives files no index (some network and FAT volumes give every file 0).
+std::optional<FileId> IdOfTarget(const std::wstring& path) {
+  UniqueHandle file =
+      OpenHandle(path, FILE_READ_ATTRIBUTES, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!file || !GetFileInformationByHandle(file.get(), &info) ||
+      (info.nFileIndexHigh == 0 && info.nFileIndexLow == 0)) {
+    return std::nullopt;
   }
-  std::string ansi;
-  return WideToAnsi(wide, ansi) ? ansi : path;
+  return FileId{0, (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
+// What identifies the content of the open file `file`, and its size; false for anything but a
+// file on a disk (under Wine a pipe or a device gives no basic information) and for a folder.
+bool ContentStamp(HANDLE file, InputFile::Stamp& stamp, std::uint64_t& size) {
+  FILE_STANDARD_INFO standard;
+  FILE_BASIC_INFO basic;
+  if (!GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) ||
+      !GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
+      standard.Directory) {
+    return false;
+  }
+  stamp = {};
+  stamp.modified = basic.LastWriteTime.QuadPart;
+  stamp.changed = basic.ChangeTime.QuadPart;
+  // A file deleted or replaced while it is open has no name left: no link. Under Wine that is
+  // how a file replaced or deleted from Linux shows.
+  stamp.links = standard.DeletePending ? 0 : standard.NumberOfLinks;
+  size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
+  return true;
 }
 
 bool WriteAll(HANDLE file, std::string_view content) {
@@ -203,12 +230,73 @@ bool WriteAll(HANDLE file, std::string_view content) {
   return true;
 }
 
+// Creates a new temporary file beside `target`; the leading dot keeps a leftover out of a later
+// run's lists.
+UniqueHandle CreateTemporary(const std::wstring& target, std::wstring& temporary) {
+  size_t separator = target.rfind(L'\\') + 1;
+  std::wstring stem = target.substr(0, separator) + L"." + target.substr(separator) + L"." +
+                      std::to_wstring(GetCurrentProcessId());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temporary = stem;
+    if (attempt != 0) temporary.append(L"-").append(std::to_wstring(attempt));
+    temporary += L".tmp";
+    UniqueHandle file = OpenHandle(temporary, GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, 0);
+    if (file || GetLastError() != ERROR_FILE_EXISTS) return file;
+  }
+  return UniqueHandle();
+}
+
+// Writes and flushes `content`, then gives the file the attributes of the old one (`old`) that a
+// replace must keep.
+bool FillTemporary(UniqueHandle file, const std::wstring& temporary, std::string_view content,
+                   DWORD old) {
+  bool ok = WriteAll(file.get(), content) && FlushFileBuffers(file.get()) != FALSE;
+  ok = CloseHandle(file.release()) != FALSE && ok;
+  constexpr DWORD kKeptAttributes =
+      FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  if (ok && old != INVALID_FILE_ATTRIBUTES && (old & kKeptAttributes) != 0) {
+    ok = SetFileAttributesW(temporary.c_str(), old & (kKeptAttributes | FILE_ATTRIBUTE_ARCHIVE)) !=
+         FALSE;
+  }
+  return ok;
+}
+
 }  // namespace
 
-// ---- Process
+// ---- Folders
 
-bool GetExecutablePath(std::string& path) {
-  path.clear();
+struct FolderAccess {
+  static HANDLE Handle(const Folder& folder) { return reinterpret_cast<HANDLE>(folder.m_Handle); }
+  static const std::wstring& Prefix(const Folder& folder) { return folder.m_WidePrefix; }
+
+  // Opens the folder `wide`, whose path the console shows as `ansi`.
+  static Folder Open(const std::wstring& wide, std::string ansi) {
+    Folder folder;
+    std::wstring prefix;
+    if (!LongFormPrefix(wide, prefix)) return folder;
+    UniqueHandle handle =
+        OpenHandle(prefix, FILE_LIST_DIRECTORY, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    if (!handle) return folder;
+    // The last byte can be the second byte of a double-byte character, which is no separator.
+    if (ansi.empty() || FindLastSeparator(ansi) != ansi.size() - 1) ansi.push_back('\\');
+    folder.m_Handle = reinterpret_cast<std::intptr_t>(handle.release());
+    folder.m_Path = std::move(ansi);
+    folder.m_WidePrefix = std::move(prefix);
+    return folder;
+  }
+};
+
+void Folder::Close(std::intptr_t handle) { CloseHandle(reinterpret_cast<HANDLE>(handle)); }
+
+Folder Folder::Open(const std::string& path) {
+  std::wstring wide;
+  if (!DecodeStrictly(kCodePage, path, wide)) return Folder();
+  return FolderAccess::Open(wide, path);
+}
+
+bool OpenExecutableFolder(Folder& folder, std::string& executableName) {
+  folder = Folder();
+  executableName.clear();
   std::wstring wide;
   for (DWORD size = MAX_PATH;; size *= 2) {
     if (size > kMaxPathBuffer) return false;
@@ -221,11 +309,15 @@ bool GetExecutablePath(std::string& path) {
       break;
     }
   }
-  if (!WideToAnsi(wide, path)) {
-    path.clear();
-    return false;
-  }
-  return true;
+  size_t separator = wide.rfind(L'\\');
+  if (separator == std::wstring::npos) return false;
+  std::wstring folderPath = wide.substr(0, separator + 1);
+  std::string ansi;
+  if (!WideToAnsi(folderPath, ansi)) return false;
+  // The name is only compared with listed names: one without an exact form matches none.
+  WideToAnsi(std::wstring_view(wide).substr(separator + 1), executableName);
+  folder = FolderAccess::Open(folderPath, std::move(ansi));
+  return folder.IsOpen();
 }
 
 // ---- Multibyte text
@@ -270,29 +362,48 @@ std::string Utf8ToAnsi(std::string_view utf8) {
 
 // ---- Folder listing
 
-bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries) {
+bool ListDirectory(const Folder& folder, std::vector<DirEntry>& entries) {
   entries.clear();
-  std::wstring pattern = WidePath(directory + "*.*");
-  WIN32_FIND_DATAW found;
-  std::unique_ptr<void, decltype(&FindClose)> search(FindFirstFileW(pattern.c_str(), &found),
-                                                     &FindClose);
-  if (search.get() == INVALID_HANDLE_VALUE) {
-    search.release();
-    return false;
-  }
-
+  // One call gives hundreds of entries, each with its file index.
+  constexpr DWORD kBufferSize = 64 * 1024;
+  std::unique_ptr<LONGLONG[]> buffer(new LONGLONG[kBufferSize / sizeof(LONGLONG)]);
   std::vector<ListedName> names;
-  do {
-    std::u16string units(found.cFileName, found.cFileName + std::wcslen(found.cFileName));
-    if (units == u"." || units == u"..") continue;
-    // A link that leads to a folder carries the folder attribute too.
-    names.push_back({UpperCased(units), units, {}, found.dwFileAttributes});
-  } while (FindNextFileW(search.get(), &found));
+  FILE_INFO_BY_HANDLE_CLASS request = FileIdBothDirectoryRestartInfo;
+  while (GetFileInformationByHandleEx(FolderAccess::Handle(folder), request, buffer.get(),
+                                      kBufferSize)) {
+    request = FileIdBothDirectoryInfo;
+    auto* bytes = reinterpret_cast<const unsigned char*>(buffer.get());
+    for (;;) {
+      const auto* found = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes);
+      std::u16string units(reinterpret_cast<const char16_t*>(found->FileName),
+                           found->FileNameLength / sizeof(WCHAR));
+      if (units != u"." && units != u"..") {
+        names.push_back({UpperCased(units),
+                         units,
+                         {},
+                         found->FileAttributes,
+                         static_cast<std::uint64_t>(found->FileId.QuadPart)});
+      }
+      if (found->NextEntryOffset == 0) break;
+      bytes += found->NextEntryOffset;
+    }
+  }
+  if (GetLastError() != ERROR_NO_MORE_FILES) return false;
   // Only FAT-like file systems give another order; NTFS gives this one already.
-  entries = OrderedListing(names, [](const ListedName& listed) {
+  entries = OrderedListing(names, [&](const ListedName& listed) {
     DirEntry entry;
-    entry.nameExact = WideToAnsi(ToWide(listed.units), entry.name);
+    std::wstring wide = ToWide(listed.units);
+    entry.nameExact = WideToAnsi(wide, entry.name);
+    // A link that leads to a folder carries the folder attribute too.
     entry.isDirectory = (listed.type & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (entry.isDirectory) return entry;
+    // The listing gives a link's own index; what it leads to takes a query. Under Wine a link
+    // made on Linux shows as the file it leads to, with that file's index.
+    if ((listed.type & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      entry.id = IdOfTarget(FolderAccess::Prefix(folder) + wide);
+    } else if (listed.index != 0) {
+      entry.id = FileId{0, listed.index};
+    }
     return entry;
   });
   return true;
@@ -300,25 +411,16 @@ bool ListDirectory(const std::string& directory, std::vector<DirEntry>& entries)
 
 // ---- Files
 
-bool GetFileId(const std::string& path, FileId& id) {
-  UniqueHandle file =
-      OpenHandle(path, FILE_READ_ATTRIBUTES, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
-  BY_HANDLE_FILE_INFORMATION info;
-  // Some network and FAT volumes give every file the index 0: no identity to be had there.
-  if (!file || !GetFileInformationByHandle(file.get(), &info) ||
-      (info.nFileIndexHigh == 0 && info.nFileIndexLow == 0)) {
-    return false;
-  }
-  id.volume = info.dwVolumeSerialNumber;
-  id.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-  return true;
-}
-
 void InputFile::Close(std::intptr_t handle) { CloseHandle(reinterpret_cast<HANDLE>(handle)); }
 
-InputFile InputFile::Open(const std::string& path, bool* missing) {
+InputFile InputFile::Open(const Folder& folder, const std::string& name, bool* missing) {
   InputFile file;
-  UniqueHandle handle = OpenHandle(path, GENERIC_READ, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
+  if (missing != nullptr) *missing = false;
+  std::wstring wide;
+  if (!DecodeStrictly(kCodePage, name, wide)) return file;
+  // Shared for reading only: no program may write, rename or delete the file while it is read.
+  UniqueHandle handle = OpenHandle(FolderAccess::Prefix(folder) + wide, GENERIC_READ, OPEN_EXISTING,
+                                   FILE_FLAG_SEQUENTIAL_SCAN, FILE_SHARE_READ);
   if (!handle) {
     DWORD error = GetLastError();
     if (missing != nullptr) {
@@ -326,66 +428,49 @@ InputFile InputFile::Open(const std::string& path, bool* missing) {
     }
     return file;
   }
-  LARGE_INTEGER size;
-  // A folder does not open without backup semantics; a pipe or a device is no disk file.
-  if (GetFileType(handle.get()) != FILE_TYPE_DISK || !GetFileSizeEx(handle.get(), &size)) {
-    return file;
-  }
-  file.m_SizeAtOpen = static_cast<std::uint64_t>(size.QuadPart);
+  if (!ContentStamp(handle.get(), file.m_Stamp, file.m_SizeAtOpen)) return file;
   file.m_Handle = reinterpret_cast<std::intptr_t>(handle.release());
   return file;
 }
 
-std::int64_t InputFile::Read(void* buffer, size_t size) {
-  if (m_AtEnd || size == 0) return 0;
+std::int64_t InputFile::ReadHandle(std::intptr_t handle, void* buffer, size_t size) {
   DWORD got = 0;
   DWORD asked = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
-  if (!ReadFile(reinterpret_cast<HANDLE>(m_Handle), buffer, asked, &got, nullptr)) return -1;
-  m_Offset += got;
-  if (got == 0 || (got < asked && m_Offset >= m_SizeAtOpen)) m_AtEnd = true;
+  if (!ReadFile(reinterpret_cast<HANDLE>(handle), buffer, asked, &got, nullptr)) return -1;
   return got;
 }
 
-bool ReplaceFileAtomically(const std::string& path, std::string_view content) {
+bool InputFile::UnchangedSinceOpen() const {
+  // No program of this system could change the file while it was shared for reading only; one
+  // of the system below (Linux under Wine) could, and that shows here.
+  Stamp now;
+  std::uint64_t size = 0;
+  return ContentStamp(reinterpret_cast<HANDLE>(m_Handle), now, size) && now == m_Stamp &&
+         size == m_SizeAtOpen && now.links != 0;
+}
+
+bool ReplaceFileAtomically(const Folder& folder, const std::string& name,
+                           std::string_view content) {
+  std::wstring wide;
+  if (!DecodeStrictly(kCodePage, name, wide)) return false;
   // A link is followed, so that the file it leads to is replaced and the link kept; the rename
   // alone would put the new file in the link's place.
-  std::string target = FinalPath(path);
-  DWORD old = Attributes(target);
-  bool exists = old != INVALID_FILE_ATTRIBUTES;
+  const std::wstring target = FinalPath(FolderAccess::Prefix(folder) + wide);
+  DWORD old = GetFileAttributesW(target.c_str());
   // Checked here because Wine replaces a read-only file, and as root ignores the attribute.
-  if (exists && (old & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) return false;
-
-  size_t separator = FindLastSeparator(target);
-  std::string folder =
-      separator == std::string::npos ? std::string() : target.substr(0, separator + 1);
-  std::string name = separator == std::string::npos ? target : target.substr(separator + 1);
-  // The leading dot keeps a leftover out of a later run's lists.
-  std::string stem = folder + "." + name + "." + std::to_string(GetCurrentProcessId());
-  std::string temporary;
-  UniqueHandle file;
-  for (int attempt = 0; attempt < 100 && !file; ++attempt) {
-    temporary = stem;
-    if (attempt != 0) temporary.append("-").append(std::to_string(attempt));
-    temporary += ".tmp";
-    file = OpenHandle(temporary, GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, 0);
-    if (!file && GetLastError() != ERROR_FILE_EXISTS) return false;
+  if (old != INVALID_FILE_ATTRIBUTES &&
+      (old & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
+    return false;
   }
+  std::wstring temporary;
+  UniqueHandle file = CreateTemporary(target, temporary);
   if (!file) return false;
-
-  bool ok = WriteAll(file.get(), content) && FlushFileBuffers(file.get()) != FALSE;
-  ok = CloseHandle(file.release()) != FALSE && ok;
-  constexpr DWORD kKeptAttributes =
-      FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-  std::wstring wideTemporary = WidePath(temporary);
-  if (ok && exists && (old & kKeptAttributes) != 0) {
-    ok = SetFileAttributesW(wideTemporary.c_str(),
-                            old & (kKeptAttributes | FILE_ATTRIBUTE_ARCHIVE)) != FALSE;
-  }
+  bool ok = FillTemporary(std::move(file), temporary, content, old);
   if (ok) {
-    ok = MoveFileExW(wideTemporary.c_str(), WidePath(target).c_str(),
+    ok = MoveFileExW(temporary.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
   }
-  if (!ok) DeleteFileW(wideTemporary.c_str());
+  if (!ok) DeleteFileW(temporary.c_str());
   return ok;
 }
 

@@ -33,7 +33,7 @@ struct ListedName {
   std::u16string units;  // the name itself
   std::string native;  // the name's bytes on a system whose names are bytes; ties are broken by it
   unsigned type = 0;   // what the system tells of the entry's kind
-  std::uint64_t inode = 0;  // the file's number, where the system gives it
+  std::uint64_t index = 0;  // the file's number on its volume, as the listing gives it
 };
 
 // Puts `names` in the order NTFS lists them: by upper-cased UTF-16 units, then by the units
@@ -41,15 +41,21 @@ struct ListedName {
 void SortInNtfsOrder(std::vector<ListedName>& names);
 
 // Puts `names` in order and returns the listing's entries "." and ".." followed by one entry per
-// name, in that order, made by `toEntry`.
+// name, in that order, made by `toEntry`; names equal after upper-casing are marked as twins.
 template <typename ToEntry>
 std::vector<DirEntry> OrderedListing(std::vector<ListedName>& names, ToEntry toEntry) {
   SortInNtfsOrder(names);
   std::vector<DirEntry> entries;
   entries.reserve(names.size() + 2);
-  entries.push_back({".", true, true, {}});
-  entries.push_back({"..", true, true, {}});
-  for (const ListedName& name : names) entries.push_back(toEntry(name));
+  entries.push_back({".", true, true, false, {}});
+  entries.push_back({"..", true, true, false, {}});
+  for (size_t i = 0; i < names.size(); ++i) {
+    // The order puts names equal after upper-casing next to each other.
+    bool twin = (i > 0 && names[i - 1].upper == names[i].upper) ||
+                (i + 1 < names.size() && names[i + 1].upper == names[i].upper);
+    entries.push_back(toEntry(names[i]));
+    entries.back().hasCaseTwin = twin;
+  }
   return entries;
 }
 

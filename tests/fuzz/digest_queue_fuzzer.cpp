@@ -60,15 +60,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string piece = bytes.substr(std::min(plan.start, bytes.size()), plan.length);
     std::string content;
     for (size_t r = 0; r < plan.repeat && content.size() < (512u << 10); ++r) content += piece;
-    paths.push_back(WorkFolder() + std::to_string(i));
+    paths.push_back(std::to_string(i));
     contents.push_back(content);
-    std::filesystem::remove(paths.back());
+    std::filesystem::remove(WorkFolder() + paths.back());
     if (!plan.missing) {
-      std::ofstream(paths.back(), std::ios::binary) << content;
+      std::ofstream(WorkFolder() + paths.back(), std::ios::binary) << content;
     }
   }
 
-  CDigestQueue queue(paths, workers, level);
+  static const platform::Folder folder = platform::Folder::Open(WorkFolder());
+  CDigestQueue queue(folder, paths, workers, level);
   for (size_t i = 0; i < paths.size(); ++i) {
     const FileDigest got = queue.Next();
     unsigned char expected[kMd5DigestSize];

@@ -37,6 +37,10 @@ fs::path TempFolder::operator/(std::string_view utf8Name) const {
   return Utf8Path(m_Path, utf8Name);
 }
 
+platform::Folder OpenFolder(const fs::path& folder) {
+  return platform::Folder::Open(AnsiText(fs::absolute(folder)));
+}
+
 void WriteBytes(const fs::path& path, std::string_view bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/platform.h"
 #include "texts/console_texts.h"
 
 namespace testing_support {
@@ -35,6 +36,9 @@ class TempFolder {
  private:
   fs::path m_Path;
 };
+
+// `folder` opened as the tool opens its own; the tests name its files in the ANSI code page.
+platform::Folder OpenFolder(const fs::path& folder);
 
 // Writes `bytes` as the whole content of `path`, creating or replacing it.
 void WriteBytes(const fs::path& path, std::string_view bytes);
