@@ -34,6 +34,61 @@ ToolRun RunTabulonBounded(const fs::path& folder) {
   return RunExecutable(wrapper);
 }
 
+// Copies the tool into `folder` and runs it there with the read shim preloaded, set up by
+// `settings` (tests/support/read_shim.cpp).
+ToolRun RunWithReadShim(const fs::path& folder, std::vector<std::string> settings) {
+  fs::copy_file(TABULON_EXE_PATH, folder / "Tabulon.exe");
+  settings.push_back(std::string("LD_PRELOAD=") + TABULON_READ_SHIM_PATH);
+  // A sanitizer runtime must otherwise come first among the loaded libraries.
+  const char* asanOptions = std::getenv("ASAN_OPTIONS");
+  settings.push_back(std::string("ASAN_OPTIONS=") +
+                     (asanOptions ? asanOptions + std::string(":") : "") +
+                     "verify_asan_link_order=0");
+  return RunCommand((folder / "Tabulon.exe").string(), {.environment = settings});
+}
+
+// A file changed by another program while the tool reads it is never listed, whatever the
+// change: it is told unreadable and the run fails. The file, 2 MiB, is digested ahead on a digest
+// thread; the read shim changes it after the first piece was read, or grows it between its open
+// and its first read. For "retarget", zbig.bin is a link that is made to lead to another file.
+TEST(HostileInputsPosix, AFileChangedWhileReadIsNeverListed) {
+  for (const std::string change : {"truncate", "delete", "rewrite-ends", "grow", "grow-at-open",
+                                   "replace", "retarget", "none"}) {
+    SCOPED_TRACE(change);
+    TempFolder folder;
+    TempFolder outside;
+    WriteConfigFiles(folder.path());
+    const std::string big(2 << 20, 'b');
+    std::vector<std::string> settings = {"TABULON_TEST_CHANGE_ON_READ=/zbig.bin",
+                                         "TABULON_TEST_CHANGE=" + change};
+    if (change == "retarget") {
+      WriteBytes(outside / "zbig.bin", big);
+      WriteBytes(outside / "other.bin", "other");
+      fs::create_symlink(outside / "zbig.bin", folder / "zbig.bin");
+      settings.push_back("TABULON_TEST_LINK=" + (folder / "zbig.bin").string());
+      settings.push_back("TABULON_TEST_LINK_TO=" + (outside / "other.bin").string());
+    } else {
+      WriteBytes(folder / "zbig.bin", big);
+    }
+    ToolRun run = RunWithReadShim(folder.path(), settings);
+
+    const bool changed = change != "none";
+    List listed = {{"client.ini", Md5Hex(kClientIni)},
+                   {"game.ini", Md5Hex(kGameIni)},
+                   {"set.ini", Md5Hex(kSetIni)}};
+    std::string expected = ListedAll(folder.path(), listed);
+    if (changed) {
+      expected += Unreadable(4, folder.path(), "zbig.bin") + texts::kRunFailed;
+    } else {
+      listed.emplace_back("zbig.bin", Md5Hex(big));
+      expected += Listed(4, folder.path(), "zbig.bin", Md5Hex(big)) + texts::kRunSucceeded;
+    }
+    ExpectOutput(run.output, expected);
+    EXPECT_EQ(run.exitCode, changed ? 1 : 0);
+    EXPECT_EQ(ReadBytes(folder / "update_file.ini"), NewListFile(UpdateList(listed, kUrl)));
+  }
+}
+
 // Entries that are no readable file: a dangling link, a FIFO (which must not make the run wait
 // for a writer), a link to /proc/self/mem (it opens, but its read fails, even for root) and a
 // socket are counted and reported unreadable; a folder and a link to one are passed over; a
@@ -188,17 +243,7 @@ TEST(HostileInputsPosix, ReadErrorPartwayThroughClientIniKeepsIt) {
   WriteConfigFiles(folder.path(), false);
   WriteBytes(folder / "client.ini", client);
   WriteBytes(folder / "z.bin", "z");
-  fs::copy_file(TABULON_EXE_PATH, folder / "Tabulon.exe");
-
-  // A sanitizer runtime must otherwise come first among the loaded libraries.
-  const char* asanOptions = std::getenv("ASAN_OPTIONS");
-  ToolRun run =
-      RunCommand((folder / "Tabulon.exe").string(),
-                 {.environment = {std::string("LD_PRELOAD=") + TABULON_FAIL_READ_SHIM_PATH,
-                                  "TABULON_TEST_FAIL_READ_OF=/client.ini",
-                                  std::string("ASAN_OPTIONS=") +
-                                      (asanOptions ? asanOptions + std::string(":") : "") +
-                                      "verify_asan_link_order=0"}});
+  ToolRun run = RunWithReadShim(folder.path(), {"TABULON_TEST_FAIL_READ_OF=/client.ini"});
   std::string expected = Opening() + Unreadable(1, folder.path(), "client.ini");
   int count = 1;
   for (const auto& [name, bytes] :
