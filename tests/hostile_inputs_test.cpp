@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 
 #include "inilist/ini_store.h"
 #include "support/test_support.h"
@@ -210,6 +211,148 @@ TEST(HostileInputs, ReadOnlyListFileIsReportedOnceAndKept) {
     }
   }
 }
+
+// Without a server URL (no client.ini, no [updateserver] section, an empty URL, one of blanks
+// only) no address can be formed: update_file.ini is not written, an old one keeps its bytes,
+// and the run fails; client.ini gets its list as usual.
+TEST(HostileInputs, NoServerUrlNoUpdateList) {
+  for (const char* client : {"", "[launcher]\r\ntitle=x\r\n", "[updateserver]\r\nURL=\r\n",
+                             "[updateserver]\r\nURL=  \r\n"}) {
+    SCOPED_TRACE(*client == '\0' ? "no client.ini" : client);
+    TempFolder folder;
+    WriteConfigFiles(folder.path(), false);
+    if (*client != '\0') WriteBytes(folder / "client.ini", client);
+    const std::string former = "[file]\r\nvalue_count=1\r\nvalue_key0=old|0\r\nvalue_0=old\r\n";
+    WriteBytes(folder / "update_file.ini", former);
+    WriteBytes(folder / "z.bin", "z");
+
+    ToolRun run = RunTabulonIn(folder.path());
+    List files = {
+        {"game.ini", Md5Hex(kGameIni)}, {"set.ini", Md5Hex(kSetIni)}, {"z.bin", Md5Hex("z")}};
+    if (*client != '\0') files.insert(files.begin(), {"client.ini", Md5Hex(client)});
+    ExpectOutput(run.output, ListedAll(folder.path(), files) + texts::kRunFailed,
+                 {WriteFailed(folder.path(), "update_file.ini")});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(ReadBytes(folder / "update_file.ini"), former);
+    EXPECT_EQ(ReadBytes(folder / "client.ini"), client + NewListFile(files));
+  }
+}
+
+// A file another program holds open for writing: Windows refuses to share it for reading alone,
+// so it is told unreadable and the run fails; elsewhere nothing stops the read, and a change
+// while it is read would show.
+TEST(HostileInputs, AFileHeldOpenForWriting) {
+  TempFolder folder;
+  WriteConfigFiles(folder.path());
+  WriteBytes(folder / "z.bin", "z");
+  std::ofstream writer(folder / "z.bin", std::ios::binary | std::ios::app);
+  ASSERT_TRUE(writer.is_open());
+
+  ToolRun run = RunTabulonIn(folder.path());
+  const List files = {{"client.ini", Md5Hex(kClientIni)},
+                      {"game.ini", Md5Hex(kGameIni)},
+                      {"set.ini", Md5Hex(kSetIni)}};
+  if (IsWindowsBuild()) {
+    ExpectOutput(run.output, ListedAll(folder.path(), files) +
+                                 Unreadable(4, folder.path(), "z.bin") + texts::kRunFailed);
+  } else {
+    ExpectOutput(run.output, ListedAll(folder.path(), files) +
+                                 Listed(4, folder.path(), "z.bin", Md5Hex("z")) +
+                                 texts::kRunSucceeded);
+  }
+  EXPECT_EQ(run.exitCode, IsWindowsBuild() ? 1 : 0);
+}
+
+// The names the tool knows, spelled as a folder prepared on Windows may spell them: the tool
+// works on the spelling that exists and keeps it, skips its own executable under any name, and
+// refuses what no Windows folder could hold (tests/golden/known_names/<case>/). Cases with two
+// names equal but for case exist only where case counts; elsewhere they are skipped.
+struct KnownNamesCase {
+  const char* name;
+  std::vector<std::pair<std::string, std::string>> files;  // UTF-8 name, bytes or kAFolder
+  const char* executable;
+  int exitCode;
+  std::vector<std::string> compared;  // files compared with the committed ones
+  std::vector<std::string> after;     // every name in the folder after the run
+};
+
+constexpr char kAFolder[] = "<a folder>";
+
+void PrintTo(const KnownNamesCase& known, std::ostream* out) { *out << known.name; }
+
+class KnownNames : public testing::TestWithParam<KnownNamesCase> {};
+
+TEST_P(KnownNames, TheToolWorksOnTheSpellingThatExists) {
+  const KnownNamesCase& known = GetParam();
+  TempFolder folder;
+  for (const auto& [name, bytes] : known.files) {
+    if (bytes == kAFolder) {
+      fs::create_directory(folder / name);
+    } else if (!CreateNamedExactly(folder.path(), name, bytes)) {
+      GTEST_SKIP() << "this system cannot hold " << name << " beside its other spelling";
+    }
+  }
+  ToolRun run = RunTabulonIn(folder.path(), known.executable);
+  EXPECT_EQ(run.exitCode, known.exitCode);
+  ExpectGolden(std::string("known_names/") + known.name, folder.path(), run, known.compared);
+  EXPECT_EQ(FolderNames(folder.path()), known.after);
+}
+
+const std::string kFormerList = "[file]\r\nvalue_count=1\r\nvalue_key0=old|0\r\nvalue_0=old\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    HostileInputs, KnownNames,
+    testing::Values(
+        KnownNamesCase{
+            "OtherLetterCase",
+            {{"Client.ini", kClientIni},
+             {"SET.INI", kSetIni},
+             {"Game.Ini", kGameIni},
+             {"UPDATE_FILE.INI", kFormerList},
+             {"Set_E.ini", "old copy"},
+             {"tabulon.exe", "a former tool"},
+             {"PATCHWELL.EXE", "the updater"},
+             {"data.pak", "data"}},
+            "Tabulon-1.4.exe",
+            0,
+            {"Client.ini", "UPDATE_FILE.INI", "Set_E.ini", "game_e.ini", "client_e.ini"},
+            {"Client.ini", "Game.Ini", "PATCHWELL.EXE", "SET.INI", "Set_E.ini", "Tabulon-1.4.exe",
+             "UPDATE_FILE.INI", "client_e.ini", "data.pak", "game_e.ini", "tabulon.exe"}},
+        KnownNamesCase{"ClientIniIsAFolder",
+                       {{"Client.ini", kAFolder},
+                        {"set.ini", kSetIni},
+                        {"game.ini", kGameIni},
+                        {"data.pak", "data"}},
+                       "Tabulon.exe",
+                       1,
+                       {"set_e.ini", "game_e.ini"},
+                       {"Client.ini", "Tabulon.exe", "data.pak", "game.ini", "game_e.ini",
+                        "set.ini", "set_e.ini"}},
+        KnownNamesCase{"ClientIniSpelledTwice",
+                       {{"client.ini", kClientIni},
+                        {"CLIENT.INI", "[updateserver]\r\nURL=http://other.example\r\n"},
+                        {"set.ini", kSetIni},
+                        {"game.ini", kGameIni},
+                        {"data.pak", "data"}},
+                       "Tabulon.exe",
+                       1,
+                       {"client.ini", "CLIENT.INI", "set_e.ini", "game_e.ini"},
+                       {"CLIENT.INI", "Tabulon.exe", "client.ini", "data.pak", "game.ini",
+                        "game_e.ini", "set.ini", "set_e.ini"}},
+        KnownNamesCase{"NamesEqualButForCase",
+                       {{"README.txt", "upper"},
+                        {"Readme.txt", "mixed"},
+                        {"client.ini", kClientIni},
+                        {"set.ini", kSetIni},
+                        {"game.ini", kGameIni}},
+                       "Tabulon.exe",
+                       1,
+                       {"client.ini", "update_file.ini"},
+                       {"README.txt", "Readme.txt", "Tabulon.exe", "client.ini", "client_e.ini",
+                        "game.ini", "game_e.ini", "set.ini", "set_e.ini", "update_file.ini"}}),
+    [](const testing::TestParamInfo<KnownNamesCase>& info) {
+      return std::string(info.param.name);
+    });
 
 // With nothing to list no list is written, an old update_file.ini keeps its bytes, and the
 // missing configuration files fail the run.
