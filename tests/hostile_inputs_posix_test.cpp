@@ -231,6 +231,54 @@ TEST(HostileInputsPosix, UnreadableClientIniIsNotWrittenOver) {
   EXPECT_EQ(ReadBytes(folder / "client.ini"), client);
 }
 
+// Files of another user. Run as nobody, a list or encoded copy that belongs to another user and
+// that nobody may not write is refused, as a read-only one is, even where the folder would let
+// it be replaced; one nobody may write is replaced. Run as root, a file of nobody's stays
+// nobody's, mode included. Only where the tests run as root, which can make such files.
+TEST(HostileInputsPosix, FilesOfAnotherUser) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give files to another user";
+  struct Case {
+    const char* file;
+    bool runAsNobody;
+    uid_t owner;
+    fs::perms mode;
+    bool replaced;
+  };
+  constexpr uid_t kRoot = 0;
+  constexpr uid_t kNobody = 65534;
+  const auto kReadable = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                         fs::perms::others_read;
+  for (const Case& c : {Case{"client.ini", true, kRoot, kReadable, false},
+                        Case{"set_e.ini", true, kRoot, kReadable, false},
+                        Case{"client.ini", true, kRoot, kReadable | fs::perms::others_write, true},
+                        Case{"client.ini", false, kNobody, kReadable, true},
+                        Case{"update_file.ini", false, kNobody,
+                             fs::perms::owner_read | fs::perms::owner_write, true}}) {
+    SCOPED_TRACE(std::string(c.file) + (c.runAsNobody ? " as nobody" : " as root"));
+    TempFolder folder;
+    WriteConfigFiles(folder.path());
+    WriteBytes(folder / "update_file.ini", "[file]\r\n");
+    WriteBytes(folder / "set_e.ini", "old\r\n");
+    WriteBytes(folder / "z.bin", "z");
+    fs::copy_file(TABULON_EXE_PATH, folder / "Tabulon.exe");
+    GiveToUnprivilegedUser(folder.path());
+    const fs::path file = folder / c.file;
+    const std::string before = ReadBytes(file);
+    ASSERT_EQ(::chown(file.c_str(), c.owner, c.owner), 0);
+    fs::permissions(file, c.mode);
+
+    ToolRun run = RunCommand((folder / "Tabulon.exe").string(), {.unprivileged = c.runAsNobody});
+    EXPECT_EQ(run.exitCode, c.replaced ? 0 : 1) << run.output;
+    EXPECT_EQ(Contains(run.output, WriteFailed(folder.path(), c.file)), !c.replaced);
+    EXPECT_EQ(ReadBytes(file) != before, c.replaced);
+    struct stat after;
+    ASSERT_EQ(::stat(file.c_str(), &after), 0);
+    // Replaced by nobody, another user's file cannot stay theirs; what nobody may write anyway.
+    EXPECT_EQ(after.st_uid, c.replaced && c.runAsNobody ? kNobody : c.owner);
+    EXPECT_EQ(fs::status(file).permissions(), c.mode);
+  }
+}
+
 // A read of client.ini that fails partway (a disk error after its first 64 KiB) is not taken for
 // its end: client.ini is not listed, the server URL is not read from what came before (so
 // update_file.ini, whose addresses need it, is not written), the list is not written into it and

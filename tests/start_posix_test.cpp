@@ -1,7 +1,10 @@
 // How the Linux build is started: through a link placed in a release folder, and with its console
 // on a terminal, whose text must read right in a UTF-8 locale and stay GBK bytes elsewhere.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "platform/platform.h"
@@ -16,6 +19,7 @@ using testing_support::RunCommand;
 using testing_support::TempFolder;
 using testing_support::ToolRun;
 using testing_support::WriteBytes;
+using namespace testing_support;
 
 TEST(StartPosix, OnATerminalTheTextIsUtf8OnlyInAUtf8Locale) {
   TempFolder parent;
@@ -60,15 +64,18 @@ TEST(StartPosix, ALinkInAReleaseFolderWorksOnThatFolder) {
   fs::create_symlink(installed / "Tabulon.exe", release / "Tabulon.exe");
   WriteBytes(release / "data.pak", "data");
   WriteBytes(installed / "data.pak", "data");
+  // up/.. is installed, not release: the kernel takes ".." from where the link led.
+  fs::create_directories(installed / "sub");
+  fs::create_directory_symlink(installed / "sub", release / "up");
 
   struct Case {
     std::string command;
     fs::path worksOn;
   };
   // Started without a path, the tool can only go by the file the link leads to.
-  for (const Case& c :
-       {Case{(release / "Tabulon.exe").string(), release}, Case{"./Tabulon.exe", release},
-        Case{"../release/./Tabulon.exe", release}, Case{"Tabulon.exe", installed}}) {
+  for (const Case& c : {Case{(release / "Tabulon.exe").string(), release},
+                        Case{"./Tabulon.exe", release}, Case{"../release/./Tabulon.exe", release},
+                        Case{"up/../Tabulon.exe", installed}, Case{"Tabulon.exe", installed}}) {
     SCOPED_TRACE(c.command);
     for (const fs::path& folder : {release, installed}) {
       for (const char* written : {"update_file.ini", "client.ini", "client_e.ini"}) {
@@ -84,6 +91,63 @@ TEST(StartPosix, ALinkInAReleaseFolderWorksOnThatFolder) {
     EXPECT_NE(ReadBytes(c.worksOn / "client.ini").find("value_key0=data.pak\r\n"),
               std::string::npos);
   }
+}
+
+// The current folder for the life of the object; the one before is restored after.
+class InFolder {
+ public:
+  InFolder() : m_Before(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+  InFolder(const InFolder&) = delete;
+  InFolder& operator=(const InFolder&) = delete;
+  ~InFolder() {
+    EXPECT_EQ(::fchdir(m_Before), 0);
+    ::close(m_Before);
+  }
+  // Goes one folder deeper, making it first.
+  bool Enter(const std::string& name) {
+    return (::mkdir(name.c_str(), 0755) == 0 || errno == EEXIST) && ::chdir(name.c_str()) == 0;
+  }
+
+ private:
+  int m_Before;
+};
+
+// A release folder whose path is longer than the system's path limit (4,096 bytes): the tool
+// started as ./Tabulon.exe from inside it lists, writes and encodes it and prints its whole
+// path. The test reaches it only by relative names, one folder at a time.
+TEST(StartPosix, AFolderDeeperThanThePathLimit) {
+  TempFolder parent;
+  const std::string level(200, 'd');
+  fs::path deep = parent.path();
+  {
+    InFolder inside;
+    ASSERT_EQ(::chdir(parent.path().c_str()), 0);
+    for (int i = 0; i < 24; ++i) {
+      ASSERT_TRUE(inside.Enter(level + (i % 2 == 0 ? "" : "\xE6\xB7\xB1")));  // 深
+      deep /= level + (i % 2 == 0 ? "" : "\xE6\xB7\xB1");
+    }
+    ASSERT_GT(deep.string().size(), 4096u);
+    WriteConfigFiles(".");
+    WriteBytes("data.pak", "data");
+    fs::copy_file(TABULON_EXE_PATH, "Tabulon.exe");
+
+    ToolRun run = RunCommand("./Tabulon.exe", {.folder = "."});
+    const List files = {{"client.ini", Md5Hex(kClientIni)},
+                        {"data.pak", Md5Hex("data")},
+                        {"game.ini", Md5Hex(kGameIni)},
+                        {"set.ini", Md5Hex(kSetIni)}};
+    ExpectOutput(run.output, ListedAll(deep, files) + texts::kRunSucceeded);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(ReadBytes("update_file.ini"), NewListFile(UpdateList(files, kUrl)));
+    EXPECT_EQ(ReadBytes("client.ini"), kClientIni + NewListFile(files));
+    EXPECT_EQ(FolderNames("."),
+              (std::vector<std::string>{"Tabulon.exe", "client.ini", "client_e.ini", "data.pak",
+                                        "game.ini", "game_e.ini", "set.ini", "set_e.ini",
+                                        "update_file.ini"}));
+  }
+  // rm walks a tree of any depth; the removal of the temporary folder does not.
+  std::string remove = "rm -rf '" + (parent.path() / level).string() + "'";
+  EXPECT_EQ(std::system(remove.c_str()), 0);
 }
 
 }  // namespace
