@@ -2,12 +2,18 @@
 // built like a real release: a folder with a Chinese name, thousands of files with Chinese names
 // and sizes from 0 bytes to 64 KiB, and the three configuration files. Every run starts on a
 // fresh copy, must succeed, and must give every file the digest that another MD5 implementation
-// gives it. Repeated runs catch what goes wrong only now and then, such as a race.
+// gives it. Repeated runs catch what goes wrong only now and then, such as a race. Further runs
+// change files while the tool reads them.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fstream>
+#include <future>
 #include <map>
 #include <random>
+#include <set>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "support/test_support.h"
@@ -109,5 +115,143 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<ReleaseCase>& info) {
       return info.index == 0 ? std::string("ChineseFolder") : std::string("BackslashByteFolder");
     });
+
+// One step of a change: a byte rewritten (the byte + 1), a page cut off the end or added to it.
+struct Step {
+  enum Kind { kByte, kCut, kGrow } kind;
+  size_t at = 0;
+};
+constexpr size_t kPage = 4096;
+
+void Apply(const Step& step, std::string& content) {
+  if (step.kind == Step::kByte) content[step.at] = static_cast<char>(content[step.at] + 1);
+  if (step.kind == Step::kCut) content.resize(content.size() - kPage);
+  if (step.kind == Step::kGrow) content.append(kPage, '+');
+}
+
+// A large file that another thread changes while the tool runs.
+struct ChangingFile {
+  std::string name;
+  std::string initial;
+  std::string content;      // as it is now
+  std::vector<Step> steps;  // from `initial` to `content`, each leaving whole content behind
+
+  void Record(const Step& step) {
+    steps.push_back(step);
+    Apply(step, content);
+  }
+
+  // The digests of every content the file had.
+  std::set<std::string> Digests() const {
+    std::string version = initial;
+    std::set<std::string> digests = {Md5Hex(version)};
+    for (const Step& step : steps) {
+      Apply(step, version);
+      digests.insert(Md5Hex(version));
+    }
+    return digests;
+  }
+};
+
+bool RewriteByte(const fs::path& path, ChangingFile& file, size_t at) {
+  std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+  out.seekp(static_cast<std::streamoff>(at));
+  out.put(static_cast<char>(file.content[at] + 1));
+  out.close();
+  if (!out.fail()) file.Record({Step::kByte, at});
+  return !out.fail();
+}
+
+// One change to `file` as another program makes it: its first and last byte rewritten one after
+// the other, a page cut off or added, a copy with one byte changed renamed over it. A step the
+// system refuses (Windows, while the tool holds the file) changes nothing.
+void ChangeOnce(const fs::path& folder, ChangingFile& file, std::mt19937& random) {
+  const fs::path path = Utf8Path(folder, file.name);
+  std::error_code error;
+  switch (random() % 4) {
+    case 0:
+      if (RewriteByte(path, file, 0)) RewriteByte(path, file, file.content.size() - 1);
+      return;
+    case 1:
+      fs::resize_file(path, file.content.size() - kPage, error);
+      if (!error) file.Record({Step::kCut});
+      return;
+    case 2: {
+      std::ofstream out(path, std::ios::binary | std::ios::app);
+      out.write(std::string(kPage, '+').data(), kPage);
+      out.close();
+      if (!out.fail()) file.Record({Step::kGrow});
+      return;
+    }
+    default: {
+      const Step step{Step::kByte, file.content.size() / 2 + random() % (file.content.size() / 2)};
+      std::string next = file.content;
+      Apply(step, next);
+      // The dot keeps the new copy out of the lists until it is renamed.
+      const fs::path copy = Utf8Path(folder, "." + file.name + ".new");
+      WriteBytes(copy, next);
+      fs::rename(copy, path, error);
+      if (error) fs::remove(copy, error);
+      if (!error) file.Record(step);
+    }
+  }
+}
+
+// Runs in which eight files of 8 MiB change over and over while the tool reads the folder, each
+// of them every 12 milliseconds, so that each change leaves another modification time even where
+// the file system's clock is coarse. A file may be listed only with the digest of content it
+// really had; one that could not be read whole as it was is told unreadable, and then the run
+// fails. The other files keep their digests.
+TEST(ReleaseFolderChanging, NoFileIsListedWithContentItNeverHad) {
+  TempFolder parent;
+  const fs::path original = Utf8Path(parent.path(), "original");
+  MakeReleaseFolder(original, 500);
+  std::map<std::string, std::string> expected = IndependentDigests(original);
+  expected.erase("client.ini");
+  std::mt19937 random(20261209);
+  const int runs = IsWindowsBuild() ? 1 : 3;
+  for (int run = 0; run < runs; ++run) {
+    SCOPED_TRACE("run " + std::to_string(run + 1));
+    const fs::path folder = Utf8Path(parent.path() / ("run" + std::to_string(run)), "发布目录");
+    fs::create_directories(folder.parent_path());
+    fs::copy(original, folder, fs::copy_options::recursive);
+    std::vector<ChangingFile> changing(8);
+    for (size_t i = 0; i < changing.size(); ++i) {
+      changing[i].name = "资源_big" + std::to_string(i) + ".pak";
+      changing[i].initial.assign(8u << 20, static_cast<char>('a' + i));
+      changing[i].content = changing[i].initial;
+      WriteBytes(Utf8Path(folder, changing[i].name), changing[i].initial);
+    }
+    fs::copy_file(TABULON_EXE_PATH, folder / "Tabulon.exe");
+
+    auto tool =
+        std::async(std::launch::async, [&] { return RunExecutable(folder / "Tabulon.exe"); });
+    while (tool.wait_for(std::chrono::milliseconds(12)) != std::future_status::ready) {
+      for (ChangingFile& file : changing) ChangeOnce(folder, file, random);
+    }
+    const ToolRun result = tool.get();
+    std::map<std::string, std::string> listed = CurrentList(ReadBytes(folder / "client.ini"));
+    int unreadable = 0;
+    for (const ChangingFile& file : changing) {
+      const std::string name = platform::Utf8ToAnsi(file.name);
+      auto entry = listed.find(name);
+      if (entry == listed.end()) {
+        ++unreadable;
+        EXPECT_TRUE(Contains(result.output, Text(texts::kFileUnreadable, name.c_str())))
+            << file.name;
+        continue;
+      }
+      EXPECT_TRUE(file.Digests().count(entry->second))
+          << file.name << " listed with " << entry->second << " after " << file.steps.size()
+          << " changes";
+      listed.erase(entry);
+    }
+    listed.erase("client.ini");
+    EXPECT_EQ(listed, expected) << "the files that did not change";
+    EXPECT_EQ(result.exitCode, unreadable == 0 ? 0 : 1);
+    fs::remove_all(folder.parent_path());
+    if (HasFailure()) break;
+  }
+}
 
 }  // namespace
