@@ -245,9 +245,40 @@ folder_missing_configs() {
   printf 'only' >"$1/only.bin"
 }
 
+# The names the tool knows in other letter cases, as a folder prepared on Windows has them, the
+# tool's own name in capitals, and two names equal but for case, which Wine lists as Linux does.
+folder_known_names() {
+  local f=$1
+  printf '[updateserver]\r\nURL=http://case.example\r\n' >"$f/Client.ini"
+  printf 's\r\n' >"$f/SET.INI"
+  printf 'g\r\n' >"$f/Game.Ini"
+  printf '[file]\r\nvalue_count=0\r\n' >"$f/UPDATE_FILE.INI"
+  printf 'old' >"$f/Set_E.ini"
+  printf 'former tool' >"$f/TABULON.EXE"
+  printf 'upper' >"$f/README.txt"
+  printf 'mixed' >"$f/Readme.txt"
+  printf 'data' >"$f/data.pak"
+}
+
+# A folder named Client.ini; and client.ini spelled twice, which neither build touches.
+folder_client_ini_folder() {
+  mkdir "$1/Client.ini"
+  printf 's\r\n' >"$1/set.ini"
+  printf 'data' >"$1/data.pak"
+}
+
+folder_client_ini_twice() {
+  printf '[updateserver]\r\nURL=http://one.example\r\n' >"$1/client.ini"
+  printf '[updateserver]\r\nURL=http://two.example\r\n' >"$1/CLIENT.INI"
+  printf 's\r\n' >"$1/set.ini"
+  printf 'g\r\n' >"$1/game.ini"
+  printf 'data' >"$1/data.pak"
+}
+
 scenarios=(sample chinese many awkward_names links deep former encoding boundaries nul_first read_only
-  utf16 missing_configs)
-compared_files=(update_file.ini client.ini set_e.ini game_e.ini client_e.ini)
+  utf16 missing_configs known_names client_ini_folder client_ini_twice)
+compared_files=(update_file.ini client.ini set_e.ini game_e.ini client_e.ini UPDATE_FILE.INI
+  Client.ini CLIENT.INI Set_E.ini)
 
 # The Windows executable runs on a Chinese Windows and on an English one (system code pages 936
 # and 1252, chosen by the locale Wine runs under); each run must give what the Linux build gives.
@@ -304,6 +335,8 @@ run_windows_and_compare() {  # LOCALE WINDOWS_DIR
   for file in "${compared_files[@]}"; do
     if [ ! -e "$linux_dir/$file" ] && [ ! -e "$windows_dir/$file" ]; then
       report_same "$wine_locale $file (written by neither)"
+    elif [ -d "$linux_dir/$file" ] && [ -d "$windows_dir/$file" ]; then
+      report_same "$wine_locale $file (a folder in both)"
     elif cmp -s "$linux_dir/$file" "$windows_dir/$file"; then
       report_same "$wine_locale $file ($(wc -c <"$linux_dir/$file") bytes)"
     else
