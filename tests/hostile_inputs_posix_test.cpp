@@ -231,6 +231,25 @@ TEST(HostileInputsPosix, UnreadableClientIniIsNotWrittenOver) {
   EXPECT_EQ(ReadBytes(folder / "client.ini"), client);
 }
 
+// A folder the tool may pass through but not list: its listing cannot start, the console says
+// which folder, and nothing is written.
+TEST(HostileInputsPosix, AFolderThatCannotBeListedIsNamed) {
+  TempFolder folder;
+  WriteConfigFiles(folder.path());
+  fs::copy_file(TABULON_EXE_PATH, folder / "Tabulon.exe");
+  GiveToUnprivilegedUser(folder.path());
+  fs::permissions(folder.path(), fs::perms::owner_write | fs::perms::owner_exec);
+
+  ToolRun run = RunCommand((folder / "Tabulon.exe").string(), {.unprivileged = true});
+  EXPECT_EQ(run.output, Opening() +
+                            Text(texts::kFolderUnlistable, ToolFolderText(folder.path()).c_str()) +
+                            texts::kRunFailed);
+  EXPECT_EQ(run.exitCode, 1);
+  fs::permissions(folder.path(), fs::perms::owner_all);
+  EXPECT_EQ(FolderNames(folder.path()),
+            (std::vector<std::string>{"Tabulon.exe", "client.ini", "game.ini", "set.ini"}));
+}
+
 // Files of another user. Run as nobody, a list or encoded copy that belongs to another user and
 // that nobody may not write is refused, as a read-only one is, even where the folder would let
 // it be replaced; one nobody may write is replaced. Run as root, a file of nobody's stays

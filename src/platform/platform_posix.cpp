@@ -203,6 +203,19 @@ bool ReadLink(int at, const std::string& name, std::string& target) {
   }
 }
 
+// Opens the folder `name` in the folder `at` for listing, or, where this user may pass through
+// it but not list it, for reaching its files by name only: then only the listing fails, and says
+// which folder.
+UniqueFd OpenFolderAt(int at, const char* name) {
+  UniqueFd folder(::openat(at, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+#ifdef O_PATH
+  if (folder.get() < 0 && errno == EACCES) {
+    folder = UniqueFd(::openat(at, name, O_PATH | O_DIRECTORY | O_CLOEXEC));
+  }
+#endif
+  return folder;
+}
+
 // The path of `started` up to its last separator, walked one component at a time as the kernel
 // walks it: each link followed, each ".." taken from the folder the walk has reached. Works for
 // any length of the current folder's path.
@@ -222,7 +235,7 @@ UniqueFd WalkPhysically(std::string_view folderPart) {
     }
   }
   if (at.get() < 0) return at;
-  return UniqueFd(::openat(at.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return OpenFolderAt(at.get(), ".");
 }
 
 bool IsThatFolder(int parent, const char* name, const struct stat& folder) {
@@ -264,12 +277,12 @@ bool NameInParent(int parent, const struct stat& folder, std::string& name) {
 // kernel's own path of a descriptor stop at the path limit (4,096 bytes).
 bool WalkUpToRoot(int fd, std::string& path) {
   std::vector<std::string> names;
-  UniqueFd here(::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd here = OpenFolderAt(fd, ".");
   for (;;) {
     struct stat hereInfo;
     struct stat parentInfo;
     if (here.get() < 0 || ::fstat(here.get(), &hereInfo) != 0) return false;
-    UniqueFd parent(::openat(here.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd parent = OpenFolderAt(here.get(), "..");
     if (parent.get() < 0 || ::fstat(parent.get(), &parentInfo) != 0) return false;
     if (SameFile(parentInfo, hereInfo)) break;  // the root is its own parent
     if (!NameInParent(parent.get(), hereInfo, names.emplace_back())) return false;
@@ -327,7 +340,7 @@ bool FindExecutableFolder(UniqueFd& folder, std::string& path, std::string& name
   if (slash == std::string::npos) return false;
   path = slash == 0 ? "/" : executable.substr(0, slash);
   name = executable.substr(slash + 1);
-  folder = UniqueFd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  folder = OpenFolderAt(AT_FDCWD, path.c_str());
   return folder.get() >= 0;
 }
 
@@ -425,7 +438,7 @@ void Folder::Close(std::intptr_t handle) { ::close(static_cast<int>(handle)); }
 Folder Folder::Open(const std::string& path) {
   Folder folder;
   std::string native = AnsiToNative(path);
-  UniqueFd fd(::open(native.empty() ? "." : native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd fd = OpenFolderAt(AT_FDCWD, native.empty() ? "." : native.c_str());
   if (fd.get() >= 0) FolderAccess::Set(folder, std::move(fd), path);
   return folder;
 }

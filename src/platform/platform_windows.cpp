@@ -276,6 +276,11 @@ struct FolderAccess {
     if (!LongFormPrefix(wide, prefix)) return folder;
     UniqueHandle handle =
         OpenHandle(prefix, FILE_LIST_DIRECTORY, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    // A folder this user may not list is still reached: then only its listing fails, and says
+    // which folder.
+    if (!handle && GetLastError() == ERROR_ACCESS_DENIED) {
+      handle = OpenHandle(prefix, FILE_READ_ATTRIBUTES, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    }
     if (!handle) return folder;
     // The last byte can be the second byte of a double-byte character, which is no separator.
     if (ansi.empty() || FindLastSeparator(ansi) != ansi.size() - 1) ansi.push_back('\\');
