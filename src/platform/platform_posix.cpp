@@ -12,9 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <utility>
 
@@ -498,11 +496,10 @@ bool ListDirectory(const Folder& folder, std::vector<DirEntry>& entries) {
     entry.nameExact = NativeToAnsi(listed.native, entry.name);
     if (listed.type == DT_DIR) {
       entry.isDirectory = true;
-    } else if (listed.type == DT_REG) {
+    } else if (listed.type == DT_REG && folderKnown) {
       // A regular file's number is in the listing; it lies on the folder's device.
-      if (folderKnown)
-        entry.id = FileId{static_cast<std::uint64_t>(folderInfo.st_dev), listed.index};
-    } else {
+      entry.id = FileId{static_cast<std::uint64_t>(folderInfo.st_dev), listed.index};
+    } else if (listed.type == DT_LNK || listed.type == DT_UNKNOWN) {
       // A link counts as what it leads to; a dangling one is nothing. Only links and entries of
       // file systems that give no type need a query of their own.
       struct stat info;
