@@ -10,8 +10,10 @@ SpelledName SpellingInListing(const std::vector<platform::DirEntry>& entries,
   bool found = false;
   for (const platform::DirEntry& entry : entries) {
     if (!platform::EqualIgnoringCase(entry.name, knownName)) continue;
-    spelled.several = found;
-    if (found) break;
+    if (found) {
+      spelled.several = true;
+      break;
+    }
     found = true;
     spelled.name = entry.name;
     spelled.id = entry.id;
