@@ -213,17 +213,20 @@ void Md5Finish(Md5Context& context, unsigned char digest[kMd5DigestSize]) {
   for (int i = 0; i < 4; ++i) StoreLittleEndian32(context.state[i], digest + 4 * i);
 }
 
-void Md5Buffer(const void* data, size_t size, unsigned char digest[kMd5DigestSize]) {
-  // Pieces of whole blocks, so that nothing is copied into the context between them.
+void Md5AppendBytes(Md5Context& context, const unsigned char* data, size_t size) {
+  // Pieces of whole blocks: a context that holds no partial block copies nothing between them.
   constexpr size_t kMaxPiece = INT_MAX / kMd5BlockSize * kMd5BlockSize;
-  const auto* bytes = static_cast<const unsigned char*>(data);
-  Md5Context context;
-  Md5Init(context);
   while (size > 0) {
     const size_t piece = size < kMaxPiece ? size : kMaxPiece;
-    Md5Append(context, bytes, static_cast<int>(piece));
-    bytes += piece;
+    Md5Append(context, data, static_cast<int>(piece));
+    data += piece;
     size -= piece;
   }
+}
+
+void Md5Buffer(const void* data, size_t size, unsigned char digest[kMd5DigestSize]) {
+  Md5Context context;
+  Md5Init(context);
+  Md5AppendBytes(context, static_cast<const unsigned char*>(data), size);
   Md5Finish(context, digest);
 }

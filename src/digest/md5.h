@@ -27,6 +27,9 @@ void Md5Init(Md5Context& context);
 // leaves the context untouched (`data` is then not read and may be null).
 void Md5Append(Md5Context& context, const unsigned char* data, int length);
 
+// Appends `size` bytes, any number: Md5Append takes at most INT_MAX at a time.
+void Md5AppendBytes(Md5Context& context, const unsigned char* data, size_t size);
+
 // Completes the message with the padding and the length and writes its 16-byte digest (the
 // chaining words A to D, each least significant byte first) into `digest`. The context is spent
 // afterwards: run Md5Init before using it again.

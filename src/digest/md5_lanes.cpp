@@ -1,7 +1,6 @@
 #include "digest/md5_lanes.h"
 
 #include <algorithm>
-#include <climits>
 
 #include "digest/md5_transforms.h"
 
@@ -35,17 +34,6 @@ Md5Level DetectLevel() {
 #else
 Md5Level DetectLevel() { return Md5Level::kPortable; }
 #endif
-
-// Appends any number of bytes: Md5Append takes at most INT_MAX at a time.
-void AppendAll(Md5Context& context, const unsigned char* data, size_t size) {
-  constexpr size_t kMaxPiece = INT_MAX / kMd5BlockSize * kMd5BlockSize;
-  while (size > 0) {
-    const size_t piece = std::min(size, kMaxPiece);
-    Md5Append(context, data, static_cast<int>(piece));
-    data += piece;
-    size -= piece;
-  }
-}
 
 }  // namespace
 
@@ -127,7 +115,7 @@ void Md5StartLane(Md5Lane& lane, const unsigned char* data, size_t available) {
 }
 
 void Md5FinishLane(Md5Lane& lane, unsigned char digest[kMd5DigestSize]) {
-  AppendAll(lane.context, lane.data, lane.available);
+  Md5AppendBytes(lane.context, lane.data, lane.available);
   Md5Finish(lane.context, digest);
   lane.data += lane.available;
   lane.available = 0;
