@@ -180,7 +180,32 @@ INSTANTIATE_TEST_SUITE_P(
                     Engine{"avx512_emulated", Md5Level::kAvx512, Md5TransformAvx512Emulated}),
     [](const testing::TestParamInfo<Engine>& info) { return info.param.name; });
 
-TEST(Md5LevelTest, AKernelNeverExceedsWhatTheMachineHas) {
+// The level from what the processor says and what the system saves: a vector level needs both.
+TEST(Md5LevelTest, TheLevelNeedsTheInstructionsAndTheSystemSavingTheirRegisters) {
+  constexpr unsigned kOsxsaveAvx = 3u << 27;
+  constexpr unsigned kAvx2 = 1u << 5;
+  constexpr unsigned kAvx512 = kAvx2 | 1u << 16;
+  struct Case {
+    const char* machine;
+    Md5CpuReport report;
+    Md5Level level;
+  };
+  const Case cases[] = {
+      {"no x86", {0, 0, 0, 0}, Md5Level::kPortable},
+      {"AVX2, YMM saved", {13, kOsxsaveAvx, kAvx2, 0x07}, Md5Level::kAvx2},
+      {"AVX2, a system without XSAVE", {13, 1u << 28, kAvx2, 0}, Md5Level::kPortable},
+      {"AVX2, only XMM saved", {13, kOsxsaveAvx, kAvx2, 0x03}, Md5Level::kPortable},
+      {"AVX2 without AVX", {13, 1u << 27, kAvx2, 0x07}, Md5Level::kPortable},
+      {"leaf 7 past the highest leaf", {6, kOsxsaveAvx, kAvx512, 0xe7}, Md5Level::kPortable},
+      {"AVX-512, ZMM saved", {13, kOsxsaveAvx, kAvx512, 0xe7}, Md5Level::kAvx512},
+      {"AVX-512, only YMM saved", {13, kOsxsaveAvx, kAvx512, 0x07}, Md5Level::kAvx2},
+      {"AVX-512, no upper 16 ZMM", {13, kOsxsaveAvx, kAvx512, 0x67}, Md5Level::kAvx2},
+      {"AVX-512, no opmask", {13, kOsxsaveAvx, kAvx512, 0xc7}, Md5Level::kAvx2},
+      {"AVX-512, ZMM but no YMM saved", {13, kOsxsaveAvx, kAvx512, 0xe3}, Md5Level::kPortable},
+      {"AVX-512F without AVX2", {13, kOsxsaveAvx, 1u << 16, 0xe7}, Md5Level::kPortable},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Md5LevelFor(c.report), c.level) << c.machine;
+
   const Md5Level detected = Md5DetectLevel();
   for (Md5Level level : {Md5Level::kPortable, Md5Level::kAvx2, Md5Level::kAvx512}) {
     const Md5Kernel kernel = Md5KernelFor(level);

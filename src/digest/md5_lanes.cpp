@@ -11,35 +11,52 @@
 
 namespace {
 
+// The bits of the report that decide the level.
+constexpr unsigned kOsxsave = 1u << 27;    // CPUID.1:ECX: the system enabled XGETBV
+constexpr unsigned kAvx = 1u << 28;        // CPUID.1:ECX
+constexpr unsigned kAvx2 = 1u << 5;        // CPUID.7.0:EBX
+constexpr unsigned kAvx512f = 1u << 16;    // CPUID.7.0:EBX
+constexpr std::uint64_t kYmmState = 0x06;  // XCR0: XMM and the upper halves of YMM
+constexpr std::uint64_t kZmmState = 0xe0;  // XCR0: opmask and both parts of ZMM
+
 #if TABULON_MD5_X86
 // Only this function may use XGETBV, and it runs only once CPUID has said the system enabled it.
 __attribute__((target("xsave"))) std::uint64_t ReadXcr0() { return _xgetbv(0); }
 
-Md5Level DetectLevel() {
-  constexpr unsigned kOsxsave = 1u << 27;    // CPUID.1:ECX
-  constexpr unsigned kAvx2 = 1u << 5;        // CPUID.7.0:EBX
-  constexpr unsigned kAvx512f = 1u << 16;    // CPUID.7.0:EBX
-  constexpr std::uint64_t kYmmState = 0x06;  // XCR0: XMM and the upper halves of YMM
-  constexpr std::uint64_t kZmmState = 0xe0;  // XCR0: opmask and both parts of ZMM
+Md5CpuReport ReadCpuReport() {
+  Md5CpuReport report{};
   unsigned eax, ebx, ecx, edx;
-  if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0 || (ecx & kOsxsave) == 0)
-    return Md5Level::kPortable;
-  const std::uint64_t xcr0 = ReadXcr0();
-  if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0 || (xcr0 & kYmmState) != kYmmState ||
-      (ebx & kAvx2) == 0)
-    return Md5Level::kPortable;
-  if ((ebx & kAvx512f) == 0 || (xcr0 & kZmmState) != kZmmState) return Md5Level::kAvx2;
-  return Md5Level::kAvx512;
+  report.highestLeaf = __get_cpuid_max(0, nullptr);
+  if (report.highestLeaf >= 1 && __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0) {
+    report.leaf1Ecx = ecx;
+  }
+  if (report.highestLeaf >= 7 && __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) != 0) {
+    report.leaf7Ebx = ebx;
+  }
+  if ((report.leaf1Ecx & kOsxsave) != 0) report.xcr0 = ReadXcr0();
+  return report;
 }
 #else
-Md5Level DetectLevel() { return Md5Level::kPortable; }
+Md5CpuReport ReadCpuReport() { return {}; }
 #endif
 
 }  // namespace
 
+Md5Level Md5LevelFor(const Md5CpuReport& report) {
+  const auto has = [](std::uint64_t bits, std::uint64_t wanted) {
+    return (bits & wanted) == wanted;
+  };
+  if (report.highestLeaf < 7 || !has(report.leaf1Ecx, kOsxsave | kAvx) ||
+      !has(report.leaf7Ebx, kAvx2) || !has(report.xcr0, kYmmState)) {
+    return Md5Level::kPortable;
+  }
+  if (!has(report.leaf7Ebx, kAvx512f) || !has(report.xcr0, kZmmState)) return Md5Level::kAvx2;
+  return Md5Level::kAvx512;
+}
+
 Md5Level Md5DetectLevel() {
   // A function-local static is initialised once, even when threads race to it.
-  static const Md5Level detected = DetectLevel();
+  static const Md5Level detected = Md5LevelFor(ReadCpuReport());
   return detected;
 }
 

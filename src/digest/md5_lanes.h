@@ -25,9 +25,22 @@ inline constexpr int kMd5MaxLanes = 16;
 
 using Md5Digest = std::array<unsigned char, kMd5DigestSize>;
 
-// The best level that both the processor and the operating system support (the system must save
-// the vector registers on a task switch): found from CPUID and XGETBV at the first call, then
-// kept. kPortable on a processor that is not x86.
+// What the processor says through CPUID and what the operating system saves on a task switch
+// (XCR0, read with XGETBV only where CPUID says the system enabled it, else 0): all that decides
+// the level.
+struct Md5CpuReport {
+  unsigned highestLeaf;  // CPUID.0:EAX
+  unsigned leaf1Ecx;     // CPUID.1:ECX
+  unsigned leaf7Ebx;     // CPUID.(7,0):EBX; meaningless when highestLeaf is below 7
+  std::uint64_t xcr0;
+};
+
+// The best level that the report allows: a vector level needs the processor's instructions and
+// the system's saving of their registers, whose contents a task switch would otherwise lose.
+Md5Level Md5LevelFor(const Md5CpuReport& report);
+
+// Md5LevelFor this machine: found at the first call, then kept. kPortable on a processor that is
+// not x86.
 Md5Level Md5DetectLevel();
 
 // `requested` if the machine supports it, else the best level it does support.
