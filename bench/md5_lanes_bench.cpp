@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "digest/md5_lanes.h"
+#include "digest/md5_lane_driver.h"
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "digest/digest_file.h"
+#include "digest/md5_lane_driver.h"
 #include "digest/md5_transforms.h"
 
 namespace {
@@ -93,30 +94,107 @@ TEST_P(Md5LanesTest, EveryMessageSetMatchesMd5Buffer) {
   ExpectDigestsOfMessages(random, 5);
 }
 
-TEST_P(Md5LanesTest, AppendBlocksEqualsMd5AppendAndSparesOtherContexts) {
-  const std::vector<Bytes> data = RandomMessages(std::vector<size_t>(kMd5MaxLanes, 5 * 64), 6);
-  // Up to kMd5MaxLanes contexts: beyond the kernel's lane count they take turns.
-  for (int used = 1; used <= kMd5MaxLanes; ++used) {
-    // Contexts in different states; one whose bit count carries into its high word.
+// Every context starts a few blocks below a length where its bit count passes a power of two:
+// 2^32 bits (512 MiB, where the low word carries into the high one), 2^35 (4 GiB) and 2^64 (where
+// it wraps), and ends the same as Md5Append from the same start, with the same digest.
+TEST_P(Md5LanesTest, AppendBlocksEqualsMd5AppendPastEveryBitCountBoundary) {
+  constexpr size_t kBlocks = 5;
+  constexpr std::uint64_t kBoundaries[] = {std::uint64_t{1} << 32, std::uint64_t{1} << 35, 0};
+  const std::vector<Bytes> data =
+      RandomMessages(std::vector<size_t>(kMd5MaxLanes, kBlocks * kMd5BlockSize), 6);
+  // Up to kMd5MaxLanes contexts: beyond the kernel's lane count they take turns; the others are
+  // left alone.
+  for (size_t used = 1; used <= kMd5MaxLanes; ++used) {
     std::vector<Md5Context> contexts(kMd5MaxLanes);
-    for (int i = 0; i < kMd5MaxLanes; ++i) {
+    for (size_t i = 0; i < kMd5MaxLanes; ++i) {
       std::memset(&contexts[i], 0x5a, sizeof contexts[i]);
       Md5Init(contexts[i]);
-      Md5Append(contexts[i], data[i].data(), 64 * (i % 3));
+      Md5Append(contexts[i], data[i].data(), static_cast<int>(kMd5BlockSize * (i % 3)));
+      const std::uint64_t bits = kBoundaries[i % 3] - (i % (kBlocks + 1)) * kMd5BlockSize * 8;
+      contexts[i].bitCount[0] = static_cast<std::uint32_t>(bits);
+      contexts[i].bitCount[1] = static_cast<std::uint32_t>(bits >> 32);
     }
-    contexts[0].bitCount[0] = 0xfffffe00;
     std::vector<Md5Context> expected = contexts;
     std::vector<Md5Context*> pointers;
     std::vector<const unsigned char*> blocks;
-    for (int i = 0; i < used; ++i) {
-      Md5Append(expected[i], data[i].data(), 5 * 64);
+    for (size_t i = 0; i < used; ++i) {
+      Md5Append(expected[i], data[i].data(), static_cast<int>(kBlocks * kMd5BlockSize));
       pointers.push_back(&contexts[i]);
       blocks.push_back(data[i].data());
     }
-    Md5AppendBlocks(m_Kernel, pointers, blocks, 5);
-    for (int i = 0; i < kMd5MaxLanes; ++i)
-      EXPECT_EQ(std::memcmp(&contexts[i], &expected[i], sizeof contexts[i]), 0)
-          << "context " << i << " with " << used << " in use";
+    Md5AppendBlocks(m_Kernel, pointers, blocks, kBlocks);
+    for (size_t i = 0; i < kMd5MaxLanes; ++i) {
+      SCOPED_TRACE(testing::Message() << "context " << i << " with " << used << " in use");
+      EXPECT_EQ(std::memcmp(&contexts[i], &expected[i], sizeof contexts[i]), 0);
+      Md5Digest digest, expectedDigest;
+      Md5Finish(contexts[i], digest.data());
+      Md5Finish(expected[i], expectedDigest.data());
+      EXPECT_EQ(digest, expectedDigest);
+    }
+  }
+}
+
+// The driver as the digest queue uses it, with every lane count: messages submitted, fed in
+// chunks of any size (none, less than a block, many blocks), stepped, taken and dropped in a
+// random order. Each chunk is overwritten once the lane waits again, as a reused read buffer
+// is, and a lane is refilled as soon as it is free.
+TEST_P(Md5LanesTest, DriverInAnyOrderOfCallsMatchesMd5Buffer) {
+  std::mt19937 random(9);
+  for (int laneCount : {1, 2, 3, 4, 5, 7, 8, 9, 12, 15, 16, 17, 24, 32}) {
+    SCOPED_TRACE(testing::Message() << laneCount << " lanes");
+    std::vector<size_t> lengths(6 * static_cast<size_t>(laneCount));
+    for (size_t& length : lengths) length = random() % 4 == 0 ? random() % 130 : random() % 5000;
+    const std::vector<Bytes> messages = RandomMessages(lengths, random());
+    struct Feeding {
+      size_t message = 0;
+      size_t fed = 0;
+      Bytes chunk;
+    };
+    std::vector<Feeding> feeding(static_cast<size_t>(laneCount));
+    std::vector<std::string> got(messages.size());
+    CMd5LaneDriver lanes(m_Kernel, laneCount);
+    size_t next = 0;
+    int occupied = 0;
+    while (next < messages.size() || occupied > 0) {
+      for (size_t count = random() % 4; count > 0 && occupied < laneCount; --count) {
+        if (next == messages.size()) break;
+        const int lane = lanes.Submit(next);
+        feeding[static_cast<size_t>(lane)] = {next++, 0, {}};
+        ++occupied;
+      }
+      for (int lane = 0; lane < laneCount; ++lane) {
+        if (!lanes.IsWaiting(lane) || random() % 4 == 0) continue;
+        Feeding& feed = feeding[static_cast<size_t>(lane)];
+        const Bytes& message = messages[feed.message];
+        if (random() % 50 == 0) {
+          got[feed.message] = "dropped";
+          lanes.Drop(lane);
+          --occupied;
+          continue;
+        }
+        const size_t size = std::min<size_t>(
+            random() % 3 == 0 ? 64 * (random() % 20) : random() % 300, message.size() - feed.fed);
+        std::fill(feed.chunk.begin(), feed.chunk.end(), 0xee);
+        feed.chunk.assign(message.begin() + static_cast<long>(feed.fed),
+                          message.begin() + static_cast<long>(feed.fed + size));
+        feed.fed += size;
+        lanes.Feed(lane, feed.chunk.data(), size, feed.fed == message.size());
+      }
+      size_t message;
+      Md5Digest digest;
+      while (lanes.TakeFinished(message, digest)) {
+        got[message] = FormatDigestHex(digest.data());
+        --occupied;
+      }
+      ASSERT_EQ(lanes.Occupied(), occupied);
+      const bool couldStep = lanes.CanStep();
+      ASSERT_EQ(lanes.Step() > 0, couldStep);
+    }
+    for (size_t i = 0; i < messages.size(); ++i) {
+      if (got[i] != "dropped") {
+        EXPECT_EQ(got[i], BufferHex(messages[i])) << "message " << i;
+      }
+    }
   }
 }
 

@@ -3,8 +3,7 @@
 //
 // - Md5KernelFor picks the block transform of a level, never one the machine cannot run;
 // - Md5AppendBlocks appends whole blocks to one context per lane;
-// - Md5Lane and Md5StepLanes keep the lanes of a driver busy, and Md5DigestMessages is the
-//   driver for messages in memory.
+// - Md5Lane and Md5StepLanes keep the lanes of a driver busy; md5_lane_driver.h is one.
 //
 // Threads: every function may run on several threads at once. None keeps state between calls
 // but the detected level, which is found once, at the first call that needs it, in a thread-safe
@@ -110,9 +109,3 @@ void Md5FinishLane(Md5Lane& lane, unsigned char digest[kMd5DigestSize]);
 //   with the next message at once.
 // Once a single lane is active, plain Md5Append and Md5Finish on its context are as fast.
 size_t Md5StepLanes(const Md5Kernel& kernel, std::span<Md5Lane> lanes);
-
-// Writes the digest of messages[i] into digests[i], for every message (`digests` holds at least
-// as many), keeping every lane of the kernel busy while two messages or more are left.
-void Md5DigestMessages(const Md5Kernel& kernel,
-                       std::span<const std::span<const unsigned char>> messages,
-                       std::span<Md5Digest> digests);

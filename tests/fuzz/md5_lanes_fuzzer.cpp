@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "digest/md5_lanes.h"
+#include "digest/md5_lane_driver.h"
 #include "digest/md5_transforms.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
