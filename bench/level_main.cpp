@@ -9,8 +9,8 @@ int main(int argc, char** argv) {
   RunOptions options;
   const char* choice = argc > 1 ? argv[1] : "";
   for (Md5Level level : {Md5Level::kPortable, Md5Level::kAvx2, Md5Level::kAvx512}) {
-    if (std::strcmp(choice, Md5LevelName(level)) == 0) options.md5Level = level;
+    if (std::strcmp(choice, Md5LevelName(level)) == 0) options.digesting.level = level;
   }
-  if (std::strcmp(choice, "one-thread") == 0) options.digestWorkers = 0;
+  if (std::strcmp(choice, "one-thread") == 0) options.digesting.workers = 0;
   return RunTabulon(options);
 }

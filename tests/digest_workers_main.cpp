@@ -2,4 +2,4 @@
 // list-writing test checks the order of their results on a single core too.
 #include "app/run.h"
 
-int main() { return RunTabulon({.digestWorkers = 2}); }
+int main() { return RunTabulon({.digesting = {.workers = 2}}); }

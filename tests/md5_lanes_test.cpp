@@ -198,58 +198,6 @@ TEST_P(Md5LanesTest, DriverInAnyOrderOfCallsMatchesMd5Buffer) {
   }
 }
 
-// A file driver's way: each lane's bytes arrive in chunks of any size, and the bytes a step
-// leaves over are moved in front of the next chunk.
-TEST_P(Md5LanesTest, LanesFedInChunksMatchMd5Buffer) {
-  std::mt19937 generator(7);
-  std::vector<size_t> lengths(40);
-  for (size_t& length : lengths) length = generator() % 3000;
-  const std::vector<Bytes> messages = RandomMessages(lengths, 8);
-
-  struct Feed {
-    size_t message;
-    size_t read;  // bytes of the message copied into the buffer so far
-    Bytes buffer;
-  };
-  std::vector<Md5Lane> lanes(static_cast<size_t>(m_Kernel.laneCount));
-  std::vector<Feed> feeds(lanes.size());
-  std::vector<Md5Digest> digests(messages.size());
-  size_t next = 0;
-  const auto start = [&](size_t lane) {
-    lanes[lane].active = false;
-    if (next == messages.size()) return;
-    feeds[lane] = {next++, 0, {}};
-    Md5StartLane(lanes[lane], nullptr, 0);
-  };
-  for (size_t lane = 0; lane < lanes.size(); ++lane) start(lane);
-  for (;;) {
-    bool anyActive = false;
-    for (size_t lane = 0; lane < lanes.size(); ++lane) {
-      if (!lanes[lane].active || lanes[lane].available >= kMd5BlockSize) continue;
-      Feed& feed = feeds[lane];
-      const Bytes& message = messages[feed.message];
-      if (feed.read == message.size()) {
-        Md5FinishLane(lanes[lane], digests[feed.message].data());
-        start(lane);
-        continue;
-      }
-      const size_t chunk = std::min<size_t>(generator() % 300, message.size() - feed.read);
-      Bytes buffer(lanes[lane].data, lanes[lane].data + lanes[lane].available);
-      buffer.insert(buffer.end(), message.begin() + static_cast<long>(feed.read),
-                    message.begin() + static_cast<long>(feed.read + chunk));
-      feed.read += chunk;
-      feed.buffer = std::move(buffer);
-      lanes[lane].data = feed.buffer.data();
-      lanes[lane].available = feed.buffer.size();
-    }
-    for (const Md5Lane& lane : lanes) anyActive = anyActive || lane.active;
-    if (!anyActive) break;
-    Md5StepLanes(m_Kernel, lanes);
-  }
-  for (size_t i = 0; i < messages.size(); ++i)
-    EXPECT_EQ(FormatDigestHex(digests[i].data()), BufferHex(messages[i])) << "message " << i;
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Levels, Md5LanesTest,
     testing::Values(Engine{"portable", Md5Level::kPortable, nullptr},

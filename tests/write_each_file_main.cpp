@@ -3,4 +3,4 @@
 // with those of the shipped code.
 #include "app/run.h"
 
-int main() { return RunTabulon({.writeAfterEveryFile = true, .digestWorkers = 0}); }
+int main() { return RunTabulon({.writeAfterEveryFile = true, .digesting = {.workers = 0}}); }

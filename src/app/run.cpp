@@ -1,8 +1,6 @@
 #include "app/run.h"
 
-#include <algorithm>
 #include <cstdio>
-#include <thread>
 #include <vector>
 
 #include "app/module_directory.h"
@@ -13,12 +11,6 @@
 #include "texts/console_texts.h"
 
 namespace {
-
-int DigestWorkers(const RunOptions& options) {
-  if (options.digestWorkers != RunOptions::kAutomaticWorkers) return options.digestWorkers;
-  return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1,
-                    RunOptions::kMostWorkers);
-}
 
 // The two lists; 1 when the folder could be listed, whatever happened to single files.
 // `configPairs` gets the configuration files to encode as the folder spells them.
@@ -32,8 +24,7 @@ int WriteFileLists(const ExecutableFolder& home, const RunOptions& options,
     ++failures;
     return 0;
   }
-  int listed = BuildFileLists(writer, home, {DigestWorkers(options), options.md5Level}, configPairs,
-                              failures);
+  int listed = BuildFileLists(writer, home, options.digesting, configPairs, failures);
   if (listed != 1) ++failures;
   return listed;
 }

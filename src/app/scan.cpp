@@ -16,12 +16,12 @@ struct ScannedFile {
   bool ahead = false;    // the run's writes cannot change it: it may be digested before its turn
 };
 
-// The entries of the listing that pass the skip rules, in listing order; `aheadNames` gets the
-// names of those that may be digested ahead.
+// The entries of the listing that pass the skip rules, in listing order; `digested` gets those
+// whose names the lists can carry.
 std::vector<ScannedFile> FilesToList(const std::vector<platform::DirEntry>& entries,
                                      const std::string& executableName,
                                      const CFileListWriter& writer,
-                                     std::vector<std::string>& aheadNames) {
+                                     std::vector<QueuedFile>& digested) {
   std::vector<ScannedFile> files;
   for (const platform::DirEntry& entry : entries) {
     // A folder is no release file: it is passed over like a skipped name.
@@ -30,8 +30,9 @@ std::vector<ScannedFile> FilesToList(const std::vector<platform::DirEntry>& entr
     file.entry = &entry;
     // Names equal but for case would be one file on a Windows client.
     file.refused = !entry.nameExact || entry.hasCaseTwin || !IsListableName(entry.name);
-    file.ahead = !file.refused && !writer.MayChange(entry);
-    if (file.ahead) aheadNames.push_back(entry.name);
+    if (file.refused) continue;
+    file.ahead = !writer.MayChange(entry);
+    digested.push_back({entry.name, file.ahead});
   }
   return files;
 }
@@ -54,10 +55,10 @@ int BuildFileLists(CFileListWriter& writer, const ExecutableFolder& home,
   configPairs = std::move(spellings.configPairs);
   writer.UseSpellings(spellings.updateIni, spellings.clientIni);
 
-  std::vector<std::string> aheadNames;
+  std::vector<QueuedFile> digested;
   const std::vector<ScannedFile> files =
-      FilesToList(entries, home.executableName, writer, aheadNames);
-  CDigestQueue digests(folder, std::move(aheadNames), digesting.workers, digesting.level);
+      FilesToList(entries, home.executableName, writer, digested);
+  CDigestQueue digests(folder, std::move(digested), digesting);
   int fileCount = 0;
   for (const ScannedFile& file : files) {
     const std::string& name = file.entry->name;
@@ -67,13 +68,8 @@ int BuildFileLists(CFileListWriter& writer, const ExecutableFolder& home,
       ++failures;
       continue;
     }
-    FileDigest digest;
-    if (file.ahead) {
-      digest = digests.Next();
-    } else {
-      if (!writer.WriteBeforeReading(*file.entry)) ++failures;
-      digest.read = DigestFile(folder, name, digest.digest) == 1;
-    }
+    if (!file.ahead && !writer.WriteBeforeReading(*file.entry)) ++failures;
+    const FileDigest digest = digests.Next();
     if (!digest.read) {
       platform::PrintText(texts::kFileUnreadable, name.c_str());
       ++failures;

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "digest/digest_file.h"
+#include "digest/md5_lane_driver.h"
 #include "platform/platform.h"
 
 namespace {
@@ -18,344 +19,282 @@ namespace {
 constexpr size_t kBufferBudget = 8u << 20;
 constexpr size_t kLargestRead = 256u << 10;
 constexpr size_t kSmallestRead = 16u << 10;
-// In front of each buffer: room for the partial block that the other buffer left over, so that
-// a lane's bytes stay contiguous.
-constexpr size_t kTailRoom = kMd5BlockSize;
 
-struct Buffer {
-  std::unique_ptr<unsigned char[]> storage;
-  size_t size = 0;      // bytes read into it
-  bool full = false;    // read and not yet taken by the lane; under the lock
-  bool last = false;    // the read met the end of the file
-  bool failed = false;  // a read failed
-  unsigned char* data() { return storage.get() + kTailRoom; }
+// A piece of a file, read into one of its lane's two buffers.
+struct Piece {
+  std::unique_ptr<unsigned char[]> bytes;
+  size_t size = 0;
+  bool endsFile = false;  // the read met the end of the file or failed: no piece follows
+  bool failed = false;
 };
 
-// One file in a worker's lane. The worker alone touches it, except `file` and the buffer being
-// filled, which belong to the thread filling it until it marks the buffer full under the lock.
-struct Lane {
-  size_t fileIndex = 0;
+// The file in one lane: the lane digests pieces[0] while pieces[1] is read.
+struct LaneFile {
   platform::InputFile file;
-  Buffer buffers[2];
-  int current = 0;      // the buffer whose bytes the lane appends
-  bool ended = false;   // the current buffer holds the end of the file
-  bool failed = false;  // the file could not be read to its end
+  Piece pieces[2];
+  bool nextRead = false;  // pieces[1] holds the next piece, not yet fed; under the lock
 };
 
+struct Worker {
+  Worker(size_t place, const Md5Kernel& kernel, int laneCount)
+      : place(place), lanes(kernel, laneCount), files(static_cast<size_t>(laneCount)) {}
+  size_t place;  // among the workers: files go to the first ones' lanes first
+  CMd5LaneDriver lanes;
+  std::vector<LaneFile> files;  // by lane
+  bool hasClaimed = false;      // it has taken its first files
+  std::vector<int> starting;    // the lanes its claim under way filled
+};
+
+// A read of the next piece of a lane's file into the lane's pieces[1].
 struct ReadJob {
-  Lane* lane;
-  Buffer* buffer;
+  Worker* worker;
+  int lane;
 };
 
-// Reads into `buffer` until it is full or the file ends, closing the file at its end.
-void Fill(platform::InputFile& file, Buffer& buffer, size_t capacity) {
-  buffer.size = 0;
-  buffer.last = false;
-  buffer.failed = false;
-  while (buffer.size < capacity) {
-    std::int64_t got = file.Read(buffer.data() + buffer.size, capacity - buffer.size);
-    if (got <= 0) {
-      buffer.last = true;
-      buffer.failed = got < 0;
-      break;
-    }
-    buffer.size += static_cast<size_t>(got);
+// Reads the next piece of `file` into `piece`, up to `capacity` bytes; closes the file at its end.
+void ReadPiece(platform::InputFile& file, Piece& piece, size_t capacity) {
+  piece.size = 0;
+  piece.endsFile = !file.IsOpen();
+  piece.failed = !file.IsOpen();
+  while (!piece.endsFile && piece.size < capacity) {
+    const std::int64_t got = file.Read(piece.bytes.get() + piece.size, capacity - piece.size);
+    piece.endsFile = got <= 0;
+    piece.failed = got < 0;
+    if (got > 0) piece.size += static_cast<size_t>(got);
   }
-  if (buffer.last) file = platform::InputFile();
+  if (piece.endsFile) file = platform::InputFile();
+}
+
+// The buffers share kBufferBudget; whole blocks, so that a lane has no bytes left over between
+// pieces.
+size_t ReadSize(int workerCount, int laneCount) {
+  const size_t buffers = 2 * static_cast<size_t>(std::max(workerCount, 1) * laneCount);
+  const size_t perBuffer = kBufferBudget / buffers / kMd5BlockSize * kMd5BlockSize;
+  return std::clamp(perBuffer, kSmallestRead, kLargestRead);
 }
 
 }  // namespace
 
 struct CDigestQueue::State {
-  State(const platform::Folder& folder, std::vector<std::string> paths, int workers, Md5Level level)
-      : folder(folder),
-        paths(std::move(paths)),
-        results(this->paths.size()),
-        kernel(Md5KernelFor(level)) {
-    int wanted = std::max(workers, 0);
-    size_t perBuffer = kBufferBudget / (2 * static_cast<size_t>(std::max(wanted, 1)) *
-                                        static_cast<size_t>(kernel.laneCount));
-    readSize = std::clamp(perBuffer / kMd5BlockSize * kMd5BlockSize, kSmallestRead, kLargestRead);
-    freeLanes.assign(static_cast<size_t>(wanted), kernel.laneCount);
-    hasClaimed.assign(static_cast<size_t>(wanted), false);
-  }
+  State(const platform::Folder& folder, std::vector<std::string> aheadNames, int workerCount,
+        Md5Level level);
 
-  void RunWorker(size_t worker);
+  void RunWorker(Worker& worker);
+  size_t ClaimableBy(const Worker& worker) const;
+  void Claim(Worker& worker, std::unique_lock<std::mutex>& lock);
+  void StartFile(Worker& worker, int lane);
+  bool Advance(Worker& worker);
+  void FeedPiece(Worker& worker, int lane);
   bool ServeOneRead(std::unique_lock<std::mutex>& lock);
+  void Publish(size_t file, const Md5Digest* digest);
+  FileDigest WaitFor(size_t file);
 
   const platform::Folder& folder;
-  const std::vector<std::string> paths;  // the files' names in `folder`
+  const std::vector<std::string> names;  // of the files the workers digest, in listing order
+  const Md5Kernel kernel;
+  const size_t readSize;
+  // Made before the threads start, freed after they all ended: a read still under way when the
+  // queue is given up fills live buffers.
+  std::vector<Worker> workers;
+  std::vector<std::thread> threads;
+
+  // Order and progress, under `mutex`:
+  // - Each file is claimed once (nextClaim only grows) and published once into its own place of
+  //   `results`; Next() waits for its place, so results leave in listing order.
+  // - A lane that waits for bytes has its next piece queued in `reads`, under way, or read
+  //   (nextRead): it never waits on nothing.
+  // - A read needs nothing of its lane's worker: any worker whose lanes cannot step serves the
+  //   first queued read, and a worker sleeps only when none is queued.
+  // - The first worker takes files whenever it has free lanes; so every file is claimed, every
+  //   claimed file is read and stepped to its end and published, and Next() returns.
+  // - Leaving early: once `stopping`, a worker leaves after its step or read, and touches no
+  //   other worker's reads; the lanes stay until every thread has ended.
+  // A worker's lanes are its own, but their occupancy changes only under the lock, where the
+  // claims of the others read it, and a lane's file and pieces[1] belong to the thread reading
+  // them from the moment their read is queued until it sets nextRead.
+  std::mutex mutex;
+  std::condition_variable changed;      // for the workers: a read queued or done, files to
+                                        // claim, the last file published, stopping
+  std::condition_variable resultReady;  // for the owner
+  size_t nextClaim = 0;                 // the first file no worker has taken
+  std::deque<ReadJob> reads;
   struct Result {
     FileDigest digest;
     bool done = false;
   };
   std::vector<Result> results;
-  const Md5Kernel kernel;
-  size_t readSize = kLargestRead;
-
-  std::mutex mutex;
-  std::condition_variable changed;      // for the workers: a read done, work to claim, the end
-  std::condition_variable resultReady;  // for the owner
-  // Everything below is guarded by `mutex`.
-  size_t nextClaim = 0;
-  std::vector<int> freeLanes;    // per worker
-  std::vector<bool> hasClaimed;  // per worker: it has taken its first files
-  size_t filesInLanes = 0;
-  std::deque<ReadJob> reads;
-  size_t readsUnderWay = 0;
   size_t doneInOrder = 0;  // the results from the first on that are done
   bool ownerWaiting = false;
   size_t ownerWaitsUntil = 0;
   bool stopping = false;
-
-  std::vector<std::thread> workers;
 };
 
-namespace {
-
-// The lanes of one worker and what they need between two steps of the kernel.
-class LaneSet {
- public:
-  LaneSet(CDigestQueue::State& state, size_t worker)
-      : m_State(state),
-        m_Worker(worker),
-        m_Lanes(static_cast<size_t>(state.kernel.laneCount)),
-        m_Md5(m_Lanes.size()),
-        m_InUse(m_Lanes.size(), false) {
-    for (Md5Lane& md5 : m_Md5) md5.active = false;
-  }
-
-  // Takes files into free lanes while this worker may; reads each one's first piece.
-  void Claim(std::unique_lock<std::mutex>& lock);
-  // Moves every lane on, under the lock: finishes the lanes whose file ended (false when it
-  // finished none, so that the worker claims files for them first), counting in `ready` those
-  // with a block to append and setting `allReady` when that is every lane in use.
-  bool Advance(size_t& ready, bool& allReady);
-  // Appends what the ready lanes hold.
-  void Step(bool alone);
-  size_t InUse() const { return m_Count; }
-
- private:
-  bool MayClaim() const;
-  void Start(size_t slot, size_t fileIndex);
-  // Publishes the lane's result and frees it; under the lock.
-  void Finish(size_t slot);
-
-  CDigestQueue::State& m_State;
-  size_t m_Worker;
-  std::vector<Lane> m_Lanes;
-  std::vector<Md5Lane> m_Md5;  // the lanes' MD5 state, side by side for the kernel
-  std::vector<bool> m_InUse;
-  size_t m_Count = 0;
-};
-
-bool LaneSet::MayClaim() const {
-  // Files go to the first workers' free lanes first: a worker with a full set of lanes digests
-  // fastest, and the workers without files read for it. So a worker waits for those before it
-  // to take their first files, and takes only what their free lanes leave.
-  size_t unclaimed = m_State.paths.size() - m_State.nextClaim;
-  size_t before = 0;
-  for (size_t worker = 0; worker < m_Worker; ++worker) {
-    if (!m_State.hasClaimed[worker]) return false;
-    before += static_cast<size_t>(m_State.freeLanes[worker]);
-  }
-  return unclaimed > before;
-}
-
-void LaneSet::Claim(std::unique_lock<std::mutex>& lock) {
-  // All at once, so that no other worker takes files between them.
-  std::vector<std::pair<size_t, size_t>> taken;  // slot, file
-  while (m_Count < m_Lanes.size() && MayClaim()) {
-    size_t slot =
-        static_cast<size_t>(std::find(m_InUse.begin(), m_InUse.end(), false) - m_InUse.begin());
-    taken.emplace_back(slot, m_State.nextClaim++);
-    --m_State.freeLanes[m_Worker];
-    ++m_State.filesInLanes;
-    m_InUse[slot] = true;
-    ++m_Count;
-  }
-  if (!taken.empty() || !m_State.hasClaimed[m_Worker]) {
-    m_State.hasClaimed[m_Worker] = true;
-    // The next worker may take what this one left.
-    m_State.changed.notify_all();
-  }
-  if (taken.empty()) return;
-  lock.unlock();
-  for (const auto& [slot, fileIndex] : taken) Start(slot, fileIndex);
-  lock.lock();
-}
-
-void LaneSet::Start(size_t slot, size_t fileIndex) {
-  Lane& lane = m_Lanes[slot];
-  lane.fileIndex = fileIndex;
-  lane.current = 0;
-  lane.failed = false;
-  for (Buffer& buffer : lane.buffers) {
-    if (!buffer.storage) buffer.storage.reset(new unsigned char[kTailRoom + m_State.readSize]);
-    buffer.full = false;
-  }
-  lane.file = platform::InputFile::Open(m_State.folder, m_State.paths[fileIndex]);
-  Buffer& first = lane.buffers[0];
-  if (!lane.file.IsOpen()) {
-    first.size = 0;
-    lane.ended = true;
-    lane.failed = true;
-  } else {
-    // The first piece is read at once: most files of a release end within it.
-    Fill(lane.file, first, m_State.readSize);
-    lane.ended = first.last;
-    lane.failed = first.failed;
-  }
-  Md5StartLane(m_Md5[slot], first.data(), lane.failed ? 0 : first.size);
-  if (!lane.ended) {
-    std::lock_guard guard(m_State.mutex);
-    m_State.reads.push_back({&lane, &lane.buffers[1]});
-    m_State.changed.notify_all();
+CDigestQueue::State::State(const platform::Folder& folder, std::vector<std::string> aheadNames,
+                           int workerCount, Md5Level level)
+    : folder(folder),
+      names(std::move(aheadNames)),
+      kernel(Md5KernelFor(level)),
+      readSize(ReadSize(workerCount, kernel.laneCount)),
+      results(names.size()) {
+  workers.reserve(static_cast<size_t>(workerCount));
+  for (int i = 0; i < workerCount; ++i) {
+    workers.emplace_back(static_cast<size_t>(i), kernel, kernel.laneCount);
   }
 }
 
-void LaneSet::Finish(size_t slot) {
-  Lane& lane = m_Lanes[slot];
-  FileDigest result;
-  if (!lane.failed) {
-    Md5FinishLane(m_Md5[slot], result.digest);
-    result.read = true;
-  }
-  m_Md5[slot].active = false;
-  m_InUse[slot] = false;
-  --m_Count;
-  ++m_State.freeLanes[m_Worker];
-  --m_State.filesInLanes;
-  m_State.results[lane.fileIndex].digest = result;
-  m_State.results[lane.fileIndex].done = true;
-  auto& results = m_State.results;
-  while (m_State.doneInOrder < results.size() && results[m_State.doneInOrder].done) {
-    ++m_State.doneInOrder;
-  }
-  if (m_State.ownerWaiting && m_State.doneInOrder >= m_State.ownerWaitsUntil) {
-    m_State.resultReady.notify_one();
-  }
-  // The last file: the workers waiting for work may stop.
-  if (m_State.filesInLanes == 0 && m_State.nextClaim == m_State.paths.size()) {
-    m_State.changed.notify_all();
-  }
-}
-
-bool LaneSet::Advance(size_t& ready, bool& allReady) {
-  ready = 0;
-  bool finished = false;
-  for (size_t slot = 0; slot < m_Lanes.size(); ++slot) {
-    if (!m_InUse[slot]) continue;
-    Lane& lane = m_Lanes[slot];
-    Md5Lane& md5 = m_Md5[slot];
-    if (md5.available >= kMd5BlockSize) {
-      ++ready;
-      continue;
-    }
-    if (lane.ended) {
-      Finish(slot);
-      finished = true;
-      continue;
-    }
-    Buffer& next = lane.buffers[1 - lane.current];
-    if (!next.full) continue;  // its read is queued or under way
-    // The partial block left over goes in front of the next piece.
-    std::memcpy(next.data() - md5.available, md5.data, md5.available);
-    md5.data = next.data() - md5.available;
-    md5.available += next.failed ? 0 : next.size;
-    next.full = false;
-    lane.current = 1 - lane.current;
-    lane.ended = next.last;
-    lane.failed = next.failed;
-    if (!lane.ended) {
-      m_State.reads.push_back({&lane, &lane.buffers[1 - lane.current]});
-      m_State.changed.notify_all();
-    }
-    --slot;  // look at the lane again with its new bytes
-  }
-  allReady = ready == m_Count;
-  return finished;
-}
-
-void LaneSet::Step(bool alone) {
-  if (alone) {
-    // The one file left: the one-message code is as fast as a kernel with idle lanes is slow.
-    for (Md5Lane& md5 : m_Md5) {
-      if (!md5.active || md5.available < kMd5BlockSize) continue;
-      size_t whole = md5.available / kMd5BlockSize * kMd5BlockSize;
-      Md5Append(md5.context, md5.data, static_cast<int>(whole));
-      md5.data += whole;
-      md5.available -= whole;
-    }
-    return;
-  }
-  // Lanes still waiting for a read sit this step out.
-  std::vector<size_t> resting;
-  for (size_t slot = 0; slot < m_Md5.size(); ++slot) {
-    if (m_Md5[slot].active && m_Md5[slot].available < kMd5BlockSize) {
-      m_Md5[slot].active = false;
-      resting.push_back(slot);
-    }
-  }
-  Md5StepLanes(m_State.kernel, m_Md5);
-  for (size_t slot : resting) m_Md5[slot].active = true;
-}
-
-}  // namespace
-
-bool CDigestQueue::State::ServeOneRead(std::unique_lock<std::mutex>& lock) {
-  if (reads.empty()) return false;
-  ReadJob job = reads.front();
-  reads.pop_front();
-  ++readsUnderWay;
-  lock.unlock();
-  Fill(job.lane->file, *job.buffer, readSize);
-  lock.lock();
-  --readsUnderWay;
-  job.buffer->full = true;
-  changed.notify_all();
-  return true;
-}
-
-void CDigestQueue::State::RunWorker(size_t worker) {
-  LaneSet lanes(*this, worker);
+void CDigestQueue::State::RunWorker(Worker& worker) {
   std::unique_lock lock(mutex);
-  while (!stopping) {
-    lanes.Claim(lock);
-    size_t ready = 0;
-    bool allReady = false;
-    if (lanes.Advance(ready, allReady)) continue;  // lanes came free: fill them first
-    if (lanes.InUse() == 0 && nextClaim == paths.size() && filesInLanes == 0) break;
-    if (ready > 0 && allReady) {
-      bool alone = lanes.InUse() == 1 && nextClaim == paths.size();
+  while (!stopping && doneInOrder < names.size()) {
+    Claim(worker, lock);
+    if (Advance(worker)) continue;  // lanes came free: fill them first
+    if (worker.lanes.CanStep()) {
       lock.unlock();
-      lanes.Step(alone);
+      worker.lanes.Step();
       lock.lock();
     } else if (!ServeOneRead(lock)) {
       changed.wait(lock);
     }
   }
-  // Stopped early: no thread may go on filling a lane of this worker once it is gone.
-  reads.clear();
-  while (readsUnderWay > 0) changed.wait(lock);
-  changed.notify_all();
 }
 
-CDigestQueue::CDigestQueue(const platform::Folder& folder, std::vector<std::string> paths,
-                           int workers, Md5Level level) {
+// The files `worker` may take now. The unclaimed files go to the free lanes of the first workers
+// first: a worker with every lane full runs the kernel at its best while the workers with nothing
+// to step read for it, so a few large files fill one worker and the other cores read (split
+// among half-full workers, each running its kernel half idle and reading for itself, eight
+// files of 256 MiB took 1.4 times as long). So a worker takes only what the free lanes of those
+// before it leave, and nothing before each of them has taken its first files.
+size_t CDigestQueue::State::ClaimableBy(const Worker& worker) const {
+  size_t left = names.size() - nextClaim;
+  for (size_t place = 0; place < worker.place; ++place) {
+    const Worker& before = workers[place];
+    const size_t free = static_cast<size_t>(before.lanes.LaneCount() - before.lanes.Occupied());
+    if (!before.hasClaimed || left <= free) return 0;
+    left -= free;
+  }
+  return std::min(left, static_cast<size_t>(worker.lanes.LaneCount() - worker.lanes.Occupied()));
+}
+
+void CDigestQueue::State::Claim(Worker& worker, std::unique_lock<std::mutex>& lock) {
+  const size_t count = ClaimableBy(worker);
+  if (count == 0) return;
+  // All at once, so that no other worker takes files between them.
+  worker.starting.clear();
+  for (size_t i = 0; i < count; ++i) worker.starting.push_back(worker.lanes.Submit(nextClaim++));
+  worker.hasClaimed = true;
+  changed.notify_all();  // the next worker may take what this one left
+  lock.unlock();
+  for (int lane : worker.starting) StartFile(worker, lane);
+  lock.lock();
+  for (int lane : worker.starting) FeedPiece(worker, lane);
+}
+
+// Opens the lane's file and reads its first piece, which most files of a release end within.
+void CDigestQueue::State::StartFile(Worker& worker, int lane) {
+  LaneFile& file = worker.files[static_cast<size_t>(lane)];
+  for (Piece& piece : file.pieces) {
+    if (!piece.bytes) piece.bytes.reset(new unsigned char[readSize]);
+  }
+  file.file = platform::InputFile::Open(folder, names[worker.lanes.MessageOf(lane)]);
+  ReadPiece(file.file, file.pieces[0], readSize);
+}
+
+// Feeds the waiting lanes whose next piece is read and publishes the files that ended. True when
+// a lane came free.
+bool CDigestQueue::State::Advance(Worker& worker) {
+  const int occupied = worker.lanes.Occupied();
+  for (int lane = 0; lane < worker.lanes.LaneCount(); ++lane) {
+    LaneFile& file = worker.files[static_cast<size_t>(lane)];
+    if (!worker.lanes.IsWaiting(lane) || !file.nextRead) continue;
+    file.nextRead = false;
+    std::swap(file.pieces[0], file.pieces[1]);
+    FeedPiece(worker, lane);
+  }
+  size_t index;
+  Md5Digest digest;
+  while (worker.lanes.TakeFinished(index, digest)) Publish(index, &digest);
+  return worker.lanes.Occupied() < occupied;
+}
+
+// Hands the lane its piece pieces[0] and queues the read of the next one. A failed read ends the
+// file unread: none of its bytes may pass for the whole file.
+void CDigestQueue::State::FeedPiece(Worker& worker, int lane) {
+  const Piece& piece = worker.files[static_cast<size_t>(lane)].pieces[0];
+  if (piece.failed) {
+    Publish(worker.lanes.MessageOf(lane), nullptr);
+    worker.lanes.Drop(lane);
+    return;
+  }
+  worker.lanes.Feed(lane, piece.bytes.get(), piece.size, piece.endsFile);
+  if (!piece.endsFile) {
+    reads.push_back({&worker, lane});
+    changed.notify_all();
+  }
+}
+
+bool CDigestQueue::State::ServeOneRead(std::unique_lock<std::mutex>& lock) {
+  if (reads.empty()) return false;
+  const ReadJob job = reads.front();
+  reads.pop_front();
+  LaneFile& file = job.worker->files[static_cast<size_t>(job.lane)];
+  lock.unlock();
+  ReadPiece(file.file, file.pieces[1], readSize);
+  lock.lock();
+  file.nextRead = true;
+  changed.notify_all();
+  return true;
+}
+
+// Under the lock; `digest` is null for a file that could not be read to its end.
+void CDigestQueue::State::Publish(size_t file, const Md5Digest* digest) {
+  Result& result = results[file];
+  result.digest.read = digest != nullptr;
+  if (digest != nullptr) std::memcpy(result.digest.digest, digest->data(), kMd5DigestSize);
+  result.done = true;
+  while (doneInOrder < results.size() && results[doneInOrder].done) ++doneInOrder;
+  if (ownerWaiting && doneInOrder >= ownerWaitsUntil) resultReady.notify_one();
+  if (doneInOrder == results.size()) changed.notify_all();  // the workers may leave
+}
+
+FileDigest CDigestQueue::State::WaitFor(size_t file) {
+  std::unique_lock lock(mutex);
+  if (!results[file].done) {
+    // Woken once for a batch of results rather than for each: a small file costs a worker
+    // less than waking a thread does.
+    constexpr size_t kBatch = 16;
+    ownerWaitsUntil = std::min(file + kBatch, results.size());
+    ownerWaiting = true;
+    resultReady.wait(lock, [&] { return doneInOrder >= ownerWaitsUntil; });
+    ownerWaiting = false;
+  }
+  return results[file].digest;
+}
+
+namespace {
+
+int WorkerCount(const DigestPlan& plan) {
+  if (plan.workers != DigestPlan::kAutomaticWorkers) return std::max(plan.workers, 0);
+  return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1,
+                    DigestPlan::kMostWorkers);
+}
+
+}  // namespace
+
+CDigestQueue::CDigestQueue(const platform::Folder& folder, std::vector<QueuedFile> files,
+                           const DigestPlan& plan)
+    : m_Folder(folder), m_Files(std::move(files)) {
+  std::vector<std::string> aheadNames;
+  for (const QueuedFile& file : m_Files) {
+    if (file.mayReadAhead) aheadNames.push_back(file.name);
+  }
   // Workers pay only when a second file is left to them; the owner digests a single one.
-  int wanted = paths.size() > 1 ? std::max(workers, 0) : 0;
-  m_State = std::make_unique<State>(folder, std::move(paths), wanted, level);
-  for (int i = 0; i < wanted; ++i) {
+  const int workerCount = aheadNames.size() > 1 ? WorkerCount(plan) : 0;
+  m_State = std::make_unique<State>(folder, std::move(aheadNames), workerCount, plan.level);
+  for (Worker& worker : m_State->workers) {
     try {
-      m_State->workers.emplace_back(
-          [state = m_State.get(), i] { state->RunWorker(static_cast<size_t>(i)); });
+      m_State->threads.emplace_back([state = m_State.get(), &worker] { state->RunWorker(worker); });
     } catch (const std::system_error&) {
-      // No more threads to be had: the missing workers' lanes are no lanes, so that the others
-      // take every file.
-      std::lock_guard lock(m_State->mutex);
-      m_State->freeLanes.resize(static_cast<size_t>(i));
-      m_State->hasClaimed.resize(static_cast<size_t>(i));
+      // No more threads to be had: the workers that started take every file, since the claims
+      // of each look only at those before it.
       break;
     }
   }
@@ -367,26 +306,13 @@ CDigestQueue::~CDigestQueue() {
     m_State->stopping = true;
   }
   m_State->changed.notify_all();
-  for (std::thread& worker : m_State->workers) worker.join();
+  for (std::thread& thread : m_State->threads) thread.join();
 }
 
 FileDigest CDigestQueue::Next() {
-  size_t index = m_NextHanded++;
-  if (m_State->workers.empty()) {
-    FileDigest result;
-    result.read = DigestFile(m_State->folder, m_State->paths[index], result.digest) == 1;
-    return result;
-  }
-  State& state = *m_State;
-  std::unique_lock lock(state.mutex);
-  if (!state.results[index].done) {
-    // Woken once for a batch of results rather than for each: a small file costs a worker
-    // less than waking a thread does.
-    constexpr size_t kBatch = 16;
-    state.ownerWaitsUntil = std::min(index + kBatch, state.results.size());
-    state.ownerWaiting = true;
-    state.resultReady.wait(lock, [&] { return state.doneInOrder >= state.ownerWaitsUntil; });
-    state.ownerWaiting = false;
-  }
-  return state.results[index].digest;
+  const QueuedFile& file = m_Files[m_NextFile++];
+  if (file.mayReadAhead && !m_State->threads.empty()) return m_State->WaitFor(m_NextAhead++);
+  FileDigest result;
+  result.read = DigestFile(m_Folder, file.name, result.digest) == 1;
+  return result;
 }

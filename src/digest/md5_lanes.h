@@ -1,13 +1,14 @@
 // MD5 of several messages at once: one message per lane of a vector unit (AVX2: 8 lanes,
-// AVX-512: 16), each digest the same as Md5Buffer's. Three layers:
+// AVX-512: 16), each digest the same as Md5Buffer's. Two layers here:
 //
 // - Md5KernelFor picks the block transform of a level, never one the machine cannot run;
-// - Md5AppendBlocks appends whole blocks to one context per lane;
-// - Md5Lane and Md5StepLanes keep the lanes of a driver busy; md5_lane_driver.h is one.
+// - Md5AppendBlocks appends whole blocks to one context per lane.
+//
+// md5_lane_driver.h keeps the lanes busy over many messages.
 //
 // Threads: every function may run on several threads at once. None keeps state between calls
 // but the detected level, which is found once, at the first call that needs it, in a thread-safe
-// way. Contexts, lanes and outputs passed in belong to the caller: one thread each at a time.
+// way. Contexts and outputs passed in belong to the caller: one thread each at a time.
 #pragma once
 
 #include <array>
@@ -77,35 +78,3 @@ Md5Kernel Md5KernelFor(Md5Level requested);
 // length is a multiple of 64 bytes). Best with kernel.laneCount contexts; more take turns.
 void Md5AppendBlocks(const Md5Kernel& kernel, std::span<Md5Context* const> contexts,
                      std::span<const unsigned char* const> blocks, size_t blockCount);
-
-// One message in a driver's lanes: its context and those of its bytes that are ready.
-struct Md5Lane {
-  Md5Context context;
-  // The next `available` bytes of the message, not yet appended.
-  const unsigned char* data;
-  size_t available;
-  // Whether the lane holds a message; Md5StepLanes leaves an inactive lane alone.
-  bool active;
-};
-
-// Starts the message whose first `available` bytes are at `data` in `lane`.
-void Md5StartLane(Md5Lane& lane, const unsigned char* data, size_t available);
-
-// Appends every available byte of the lane's message, writes its digest into `digest` and
-// leaves the lane inactive.
-void Md5FinishLane(Md5Lane& lane, unsigned char digest[kMd5DigestSize]);
-
-// Appends to every active lane the largest number of whole blocks that each of them has
-// available, advancing `data` and lowering `available` by as many bytes, and returns that
-// number: 0 when a lane has less than a block or no lane is active. At most kMd5MaxLanes lanes,
-// best kernel.laneCount, whose contexts hold no partial block (Md5StartLane leaves none, nor does
-// a step).
-//
-// Between two steps, a driver looks at each active lane with less than a block available:
-// - if its message goes on, it makes more bytes available. The bytes still available are not
-//   appended yet and must stay in front of the new ones (move them to the start of the lane's
-//   buffer and read behind them);
-// - if its message ended, Md5FinishLane gives its digest, and Md5StartLane may refill the lane
-//   with the next message at once.
-// Once a single lane is active, plain Md5Append and Md5Finish on its context are as fast.
-size_t Md5StepLanes(const Md5Kernel& kernel, std::span<Md5Lane> lanes);

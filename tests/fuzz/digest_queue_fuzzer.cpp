@@ -1,6 +1,7 @@
 // Fuzz target for the digest queue: any set of files, of sizes that end anywhere around the
-// lanes' read pieces, digested by any number of workers at any level, gives every file in its
-// place the digest of Md5Buffer over its bytes; a file that is missing is reported unread.
+// lanes' read pieces, some digested ahead and some at their turn, by any number of workers at
+// any level, gives every file in its place the digest of Md5Buffer over its bytes; a file that
+// is missing is reported unread.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
 
@@ -43,34 +44,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Each file repeats a piece of the input: a few bytes can make a file of many read pieces.
   struct Planned {
     size_t start, length, repeat;
-    bool missing;
+    bool missing, ahead;
   };
   std::vector<Planned> plans;
   for (size_t i = 0; i < count; ++i) {
-    plans.push_back({input.ConsumeIntegralInRange<size_t>(0, 512),
-                     input.ConsumeIntegralInRange<size_t>(0, 600),
-                     input.ConsumeIntegralInRange<size_t>(1, 700), input.ConsumeBool()});
+    plans.push_back(
+        {input.ConsumeIntegralInRange<size_t>(0, 512), input.ConsumeIntegralInRange<size_t>(0, 600),
+         input.ConsumeIntegralInRange<size_t>(1, 700), input.ConsumeBool(), input.ConsumeBool()});
   }
   const std::string bytes = input.ConsumeRemainingBytesAsString();
 
-  std::vector<std::string> paths;
+  std::vector<QueuedFile> files;
   std::vector<std::string> contents;
   for (size_t i = 0; i < plans.size(); ++i) {
     const Planned& plan = plans[i];
     const std::string piece = bytes.substr(std::min(plan.start, bytes.size()), plan.length);
     std::string content;
     for (size_t r = 0; r < plan.repeat && content.size() < (512u << 10); ++r) content += piece;
-    paths.push_back(std::to_string(i));
+    files.push_back({std::to_string(i), plan.ahead});
     contents.push_back(content);
-    std::filesystem::remove(WorkFolder() + paths.back());
+    std::filesystem::remove(WorkFolder() + files.back().name);
     if (!plan.missing) {
-      std::ofstream(WorkFolder() + paths.back(), std::ios::binary) << content;
+      std::ofstream(WorkFolder() + files.back().name, std::ios::binary) << content;
     }
   }
 
   static const platform::Folder folder = platform::Folder::Open(WorkFolder());
-  CDigestQueue queue(folder, paths, workers, level);
-  for (size_t i = 0; i < paths.size(); ++i) {
+  CDigestQueue queue(folder, files, {.workers = workers, .level = level});
+  for (size_t i = 0; i < files.size(); ++i) {
     const FileDigest got = queue.Next();
     unsigned char expected[kMd5DigestSize];
     Md5Buffer(contents[i].data(), contents[i].size(), expected);
@@ -79,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                            : got.read && FormatDigestHex(got.digest) == FormatDigestHex(expected);
     if (!right) {
       std::fprintf(stderr, "%s, %d workers: file %zu of %zu (%zu bytes) %s\n", Md5LevelName(level),
-                   workers, i, paths.size(), contents[i].size(),
+                   workers, i, files.size(), contents[i].size(),
                    got.read ? "has a wrong digest" : "was not read");
       std::abort();
     }
