@@ -51,9 +51,11 @@ ToolRun RunWithReadShim(const fs::path& folder, std::vector<std::string> setting
 // change: it is told unreadable and the run fails. The file, 2 MiB, is digested ahead on a digest
 // thread; the read shim changes it after the first piece was read, or grows it between its open
 // and its first read. For "retarget", zbig.bin is a link that is made to lead to another file.
+// A read that fails after the first piece ("fail-read") ends the same way: the file is not
+// listed with the digest of what came before.
 TEST(HostileInputsPosix, AFileChangedWhileReadIsNeverListed) {
   for (const std::string change : {"truncate", "delete", "rewrite-ends", "grow", "grow-at-open",
-                                   "replace", "retarget", "none"}) {
+                                   "replace", "retarget", "fail-read", "none"}) {
     SCOPED_TRACE(change);
     TempFolder folder;
     TempFolder outside;
@@ -61,6 +63,7 @@ TEST(HostileInputsPosix, AFileChangedWhileReadIsNeverListed) {
     const std::string big(2 << 20, 'b');
     std::vector<std::string> settings = {"TABULON_TEST_CHANGE_ON_READ=/zbig.bin",
                                          "TABULON_TEST_CHANGE=" + change};
+    if (change == "fail-read") settings = {"TABULON_TEST_FAIL_READ_OF=/zbig.bin"};
     if (change == "retarget") {
       WriteBytes(outside / "zbig.bin", big);
       WriteBytes(outside / "other.bin", "other");
