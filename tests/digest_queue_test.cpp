@@ -23,9 +23,11 @@ using testing_support::WriteBytes;
 constexpr long kMissing = -1;
 constexpr long kFolder = -2;
 
-// Sizes around the block and around 1 to 4 times the read pieces (256 KiB with one worker, 128
-// KiB with two, 16 KiB the smallest), twice over in another order, so that with one worker every
-// lane takes files of either parity of pieces after files of either parity.
+// Files that cannot be read, more than all lanes of three workers hold, which free every lane
+// as soon as it is claimed. Then sizes around the block and around 1 to 4 times the read pieces
+// (256 KiB with one worker, 128 KiB with two, 16 KiB the smallest), twice over in another order,
+// so that with one worker every lane takes files of either parity of pieces after files of
+// either parity.
 std::vector<long> Sizes() {
   std::vector<long> sizes = {0, 1, 55, 56, 64, 65, 16383, 16384, 16385, kMissing, kFolder};
   for (long piece : {128 << 10, 256 << 10}) {
@@ -33,11 +35,12 @@ std::vector<long> Sizes() {
       for (long off : {-1, 0, 1}) sizes.push_back(count * piece + off);
     }
   }
-  std::vector<long> twice = sizes;
+  std::vector<long> all(3 * kMd5MaxLanes + 1, kMissing);
+  all.insert(all.end(), sizes.begin(), sizes.end());
   std::mt19937 random(3);
   std::shuffle(sizes.begin(), sizes.end(), random);
-  twice.insert(twice.end(), sizes.begin(), sizes.end());
-  return twice;
+  all.insert(all.end(), sizes.begin(), sizes.end());
+  return all;
 }
 
 // The files of `sizes` in `folder`, by name.

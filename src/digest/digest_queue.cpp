@@ -83,7 +83,7 @@ struct CDigestQueue::State {
   size_t ClaimableBy(const Worker& worker) const;
   void Claim(Worker& worker, std::unique_lock<std::mutex>& lock);
   void StartFile(Worker& worker, int lane);
-  bool Advance(Worker& worker);
+  void Advance(Worker& worker);
   void FeedPiece(Worker& worker, int lane);
   bool ServeOneRead(std::unique_lock<std::mutex>& lock);
   void Publish(size_t file, const Md5Digest* digest);
@@ -146,7 +146,9 @@ void CDigestQueue::State::RunWorker(Worker& worker) {
   std::unique_lock lock(mutex);
   while (!stopping && doneInOrder < names.size()) {
     Claim(worker, lock);
-    if (Advance(worker)) continue;  // lanes came free: fill them first
+    Advance(worker);
+    // Lanes that came free, in the claim (files that cannot be read) or since, are filled first.
+    if (ClaimableBy(worker) > 0) continue;
     if (worker.lanes.CanStep()) {
       lock.unlock();
       worker.lanes.Step();
@@ -198,10 +200,8 @@ void CDigestQueue::State::StartFile(Worker& worker, int lane) {
   ReadPiece(file.file, file.pieces[0], readSize);
 }
 
-// Feeds the waiting lanes whose next piece is read and publishes the files that ended. True when
-// a lane came free.
-bool CDigestQueue::State::Advance(Worker& worker) {
-  const int occupied = worker.lanes.Occupied();
+// Feeds the waiting lanes whose next piece is read and publishes the files that ended.
+void CDigestQueue::State::Advance(Worker& worker) {
   for (int lane = 0; lane < worker.lanes.LaneCount(); ++lane) {
     LaneFile& file = worker.files[static_cast<size_t>(lane)];
     if (!worker.lanes.IsWaiting(lane) || !file.nextRead) continue;
@@ -212,7 +212,6 @@ bool CDigestQueue::State::Advance(Worker& worker) {
   size_t index;
   Md5Digest digest;
   while (worker.lanes.TakeFinished(index, digest)) Publish(index, &digest);
-  return worker.lanes.Occupied() < occupied;
 }
 
 // Hands the lane its piece pieces[0] and queues the read of the next one. A failed read ends the
