@@ -123,10 +123,29 @@ TEST_P(Md5LanesTest, AppendBlocksEqualsMd5AppendPastEveryBitCountBoundary) {
   }
 }
 
+// A message in a driver's lane and the chunk of it fed last.
+struct Feeding {
+  size_t message = 0;
+  size_t fed = 0;
+  Bytes chunk;
+};
+
+// Feeds a waiting lane the next chunk of its message, of any size: none, less than a block or
+// many blocks. The chunk fed before is overwritten first, as a reused read buffer is.
+void FeedChunk(CMd5LaneDriver& lanes, int lane, Feeding& feed, const Bytes& message,
+               std::mt19937& random) {
+  const size_t size = std::min<size_t>(random() % 3 == 0 ? 64 * (random() % 20) : random() % 300,
+                                       message.size() - feed.fed);
+  std::fill(feed.chunk.begin(), feed.chunk.end(), 0xee);
+  feed.chunk.assign(message.begin() + static_cast<long>(feed.fed),
+                    message.begin() + static_cast<long>(feed.fed + size));
+  feed.fed += size;
+  lanes.Feed(lane, feed.chunk.data(), size, feed.fed == message.size());
+}
+
 // The driver as the digest queue uses it, with every lane count: messages submitted, fed in
-// chunks of any size (none, less than a block, many blocks), stepped, taken and dropped in a
-// random order. Each chunk is overwritten once the lane waits again, as a reused read buffer
-// is, and a lane is refilled as soon as it is free.
+// chunks, stepped, taken and dropped in a random order, and a lane refilled as soon as it is
+// free.
 TEST_P(Md5LanesTest, DriverInAnyOrderOfCallsMatchesMd5Buffer) {
   std::mt19937 random(9);
   for (int laneCount : {1, 2, 3, 4, 5, 7, 8, 9, 12, 15, 16, 17, 24, 32}) {
@@ -134,11 +153,6 @@ TEST_P(Md5LanesTest, DriverInAnyOrderOfCallsMatchesMd5Buffer) {
     std::vector<size_t> lengths(6 * static_cast<size_t>(laneCount));
     for (size_t& length : lengths) length = random() % 4 == 0 ? random() % 130 : random() % 5000;
     const std::vector<Bytes> messages = RandomMessages(lengths, random());
-    struct Feeding {
-      size_t message = 0;
-      size_t fed = 0;
-      Bytes chunk;
-    };
     std::vector<Feeding> feeding(static_cast<size_t>(laneCount));
     std::vector<std::string> got(messages.size());
     CMd5LaneDriver lanes(m_Kernel, laneCount);
@@ -154,20 +168,13 @@ TEST_P(Md5LanesTest, DriverInAnyOrderOfCallsMatchesMd5Buffer) {
       for (int lane = 0; lane < laneCount; ++lane) {
         if (!lanes.IsWaiting(lane) || random() % 4 == 0) continue;
         Feeding& feed = feeding[static_cast<size_t>(lane)];
-        const Bytes& message = messages[feed.message];
-        if (random() % 50 == 0) {
-          got[feed.message] = "dropped";
-          lanes.Drop(lane);
-          --occupied;
+        if (random() % 50 != 0) {
+          FeedChunk(lanes, lane, feed, messages[feed.message], random);
           continue;
         }
-        const size_t size = std::min<size_t>(
-            random() % 3 == 0 ? 64 * (random() % 20) : random() % 300, message.size() - feed.fed);
-        std::fill(feed.chunk.begin(), feed.chunk.end(), 0xee);
-        feed.chunk.assign(message.begin() + static_cast<long>(feed.fed),
-                          message.begin() + static_cast<long>(feed.fed + size));
-        feed.fed += size;
-        lanes.Feed(lane, feed.chunk.data(), size, feed.fed == message.size());
+        got[feed.message] = "dropped";
+        lanes.Drop(lane);
+        --occupied;
       }
       size_t message;
       Md5Digest digest;
