@@ -10,6 +10,7 @@
 #include "app/release_files.h"
 #include "encode/base64.h"
 #include "encode/config_encoding.h"
+#include "platform/platform.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -202,6 +203,7 @@ class ConfigEncodingTest : public testing::Test {
     EXPECT_EQ(
         EncodeConfigFile(testing_support::OpenFolder(folder_.path()), {"set.ini", "set_e.ini"}),
         expectedResult);
+    platform::FlushConsole();
     return testing::internal::GetCapturedStdout();
   }
 
@@ -256,6 +258,7 @@ TEST(EncodeConfigFiles, EncodesEveryPairOfTheFolderAndReportsAMissingOne) {
   std::vector<ConfigFilePair> pairs;
   for (const ConfigFileNames& names : kConfigFiles) pairs.push_back({names.source, names.copy});
   const int result = EncodeConfigFiles(testing_support::OpenFolder(folder.path()), pairs);
+  platform::FlushConsole();
   const std::string printed = testing::internal::GetCapturedStdout();
 
   EXPECT_EQ(result, 0);

@@ -1,6 +1,5 @@
 #include "app/run.h"
 
-#include <cstdio>
 #include <vector>
 
 #include "app/module_directory.h"
@@ -43,6 +42,6 @@ int RunTabulon(const RunOptions& options) {
   }
   platform::PrintText("%s", failures == 0 ? texts::kRunSucceeded : texts::kRunFailed);
   if (!platform::FlushConsole()) ++failures;
-  std::getchar();
+  platform::WaitForKey();
   return failures == 0 ? 0 : 1;
 }

@@ -8,12 +8,13 @@
 // folder as a Chinese Windows does and write the same bytes for it.
 //
 // Threads: every function here may run on several threads at once, and so may the members of
-// one Folder; an InputFile belongs to one thread at a time. What the layer shares between
-// threads is set up once and then only read (the folder's descriptor and path, the code page
-// tables) or is atomic (the outcome of the console writes, the counter that names temporary
-// files); a library handle with conversion state (iconv, a C locale) belongs to one thread.
-// Files are reached by name inside an open Folder, never by a path the tool puts together, so a
-// folder's path may be of any length; the tool never changes the current folder.
+// one Folder, but for the console's (one thread at a time); an InputFile belongs to one thread at
+// a time. What the layer shares between threads is set up once and then only read (the folder's
+// descriptor and path, the code page tables), is atomic (the counter that names temporary
+// files) or lies behind a lock (the console's pending text); a library handle with conversion
+// state (iconv, a C locale) belongs to one thread. Files are reached by name inside an open
+// Folder, never by a path the tool puts together, so a folder's path may be of any length; the
+// tool never changes the current folder.
 #pragma once
 
 #include <cstdint>
@@ -217,19 +218,30 @@ ReadResult ReadWholeFile(const Folder& folder, const std::string& name, std::str
 bool ReplaceFileAtomically(const Folder& folder, const std::string& name, std::string_view content);
 
 // ---- Console ------------------------------------------------------------------------------
-// Only one thread at a time may write to the console.
+// The texts are collected and written in large pieces, in the order they were given, with the
+// same bytes as if each had been written at once. Redirected to a file, a pipe or the null
+// device, they go out about 64 KiB at a time. To a terminal or a console window, where a person
+// watches the run, whatever is pending goes out at least every 100 ms, also while the caller
+// waits for something else (a thread of the console's own writes it). Only one thread at a time
+// may call these functions.
 
-// Writes `text`, bytes of code page 936, to standard output. Redirected to a file or a pipe,
-// the bytes go out as they are (on Windows each LF as CR LF). A console window (Windows) gets
-// the text through the wide console service, so it reads right whatever the console's code
-// page; a terminal whose locale's character set is UTF-8 (POSIX) gets it in UTF-8. Returns
-// false when the write failed.
+// Adds `text`, bytes of code page 936, to standard output. Redirected, the bytes go out as they
+// are (on Windows each LF as CR LF). A console window (Windows) gets the text through the wide
+// console service, so it reads right whatever the console's code page; a terminal whose
+// locale's character set is UTF-8 (POSIX) gets it in UTF-8. Returns false when a write failed.
 bool WriteConsoleText(std::string_view text);
 
-// Formats as printf does and writes the result with WriteConsoleText.
+// Formats as printf does and adds the result with WriteConsoleText.
 [[gnu::format(printf, 1, 2)]] bool PrintText(const char* format, ...);
 
-// Flushes standard output. Returns false when it or any console write before failed.
+// Writes everything pending. Returns false when it or any console write before failed. Text
+// still pending when the process exits is written then.
 bool FlushConsole();
+
+// Waits for one key where standard input is a terminal or a console window: no Enter needed,
+// and the key is not shown. The terminal's settings are put back afterwards, also when SIGINT,
+// SIGTERM or SIGHUP ends the process during the wait. Redirected input gives one byte; at its end
+// the wait returns at once.
+void WaitForKey();
 
 }  // namespace platform

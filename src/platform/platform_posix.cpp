@@ -5,7 +5,9 @@
 #include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 #include <wctype.h>
 
@@ -13,6 +15,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <utility>
 
@@ -417,6 +420,19 @@ bool ConsoleTakesUtf8() {
   return utf8;
 }
 
+// The terminal's settings before the keystroke wait, for a signal handler to put back.
+termios g_TerminalBefore;
+
+// The signals that end the process during the wait, the terminal's settings put back first.
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void RestoreTerminalAndEnd(int signal) {
+  ::tcsetattr(STDIN_FILENO, TCSANOW, &g_TerminalBefore);
+  // SA_RESETHAND made the default action current again; the signal stays blocked until this
+  // handler returns and then ends the process as it would have.
+  ::raise(signal);
+}
+
 }  // namespace
 
 // ---- Folders
@@ -591,14 +607,46 @@ bool ReplaceFileAtomically(const Folder& folder, const std::string& name,
 
 // ---- Console
 
-bool WriteConsoleText(std::string_view text) {
+bool ConsoleIsWatched() { return ::isatty(STDOUT_FILENO) != 0; }
+
+void AppendConsoleForm(std::string_view text, std::string& pending) {
   static const bool utf8 = ConsoleTakesUtf8();
-  std::string converted;
   if (utf8) {
-    converted = AnsiToUtf8(text);
-    text = converted;
+    pending += AnsiToUtf8(text);
+  } else {
+    pending.append(text);
   }
-  return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+}
+
+bool WriteConsoleBytes(std::string_view pending) { return WriteAll(STDOUT_FILENO, pending); }
+
+void WaitForKey() {
+  bool terminal = ::tcgetattr(STDIN_FILENO, &g_TerminalBefore) == 0;
+  struct sigaction before[std::size(kEndingSignals)];
+  if (terminal) {
+    struct sigaction restoring = {};
+    restoring.sa_handler = RestoreTerminalAndEnd;
+    restoring.sa_flags = SA_RESETHAND;
+    for (size_t i = 0; i < std::size(kEndingSignals); ++i) {
+      ::sigaction(kEndingSignals[i], &restoring, &before[i]);
+    }
+    termios oneKey = g_TerminalBefore;
+    oneKey.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    oneKey.c_cc[VMIN] = 1;
+    oneKey.c_cc[VTIME] = 0;
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &oneKey);
+  }
+  unsigned char key;
+  while (::read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
+  }
+  if (terminal) {
+    // The rest of a key that sends several bytes (an arrow, a character of several bytes) is
+    // dropped, not left for the shell to read.
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_TerminalBefore);
+    for (size_t i = 0; i < std::size(kEndingSignals); ++i) {
+      ::sigaction(kEndingSignals[i], &before[i], nullptr);
+    }
+  }
 }
 
 }  // namespace platform

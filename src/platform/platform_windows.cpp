@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cwchar>
 #include <memory>
 
@@ -218,6 +219,12 @@ bool ContentStamp(HANDLE file, InputFile::Stamp& stamp, std::uint64_t& size) {
   stamp.links = standard.DeletePending ? 0 : standard.NumberOfLinks;
   size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
   return true;
+}
+
+// GetConsoleMode fails for a file, a pipe and the null device.
+bool IsConsole(HANDLE handle) {
+  DWORD mode = 0;
+  return GetConsoleMode(handle, &mode) != FALSE;
 }
 
 bool WriteAll(HANDLE file, std::string_view content) {
@@ -481,24 +488,64 @@ bool ReplaceFileAtomically(const Folder& folder, const std::string& name,
 
 // ---- Console
 
-bool WriteConsoleText(std::string_view text) {
-  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-  DWORD mode = 0;
-  // GetConsoleMode fails for a file or a pipe: those get the bytes themselves.
-  static const bool console = GetConsoleMode(output, &mode) != FALSE;
-  if (!console) return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
-  if (text.empty()) return true;
-  // Code page 936 whatever the console's own code page.
+bool ConsoleIsWatched() { return IsConsole(GetStdHandle(STD_OUTPUT_HANDLE)); }
+
+void AppendConsoleForm(std::string_view text, std::string& pending) {
+  static const bool console = ConsoleIsWatched();
+  if (!console) {
+    // As the C runtime's text mode writes it.
+    for (size_t lineEnd; (lineEnd = text.find('\n')) != std::string_view::npos;) {
+      pending.append(text.substr(0, lineEnd)).append("\r\n");
+      text.remove_prefix(lineEnd + 1);
+    }
+    pending.append(text);
+    return;
+  }
+  // UTF-16 units, kept as their bytes: code page 936 whatever the console's own code page.
   int inLength = static_cast<int>(text.size());
   int length = MultiByteToWideChar(kCodePage, 0, text.data(), inLength, nullptr, 0);
-  std::wstring wide(static_cast<size_t>(std::max(length, 0)), L'\0');
-  if (length <= 0 ||
-      MultiByteToWideChar(kCodePage, 0, text.data(), inLength, wide.data(), length) != length) {
-    return false;
+  if (length <= 0) return;
+  size_t start = pending.size();
+  pending.resize(start + static_cast<size_t>(length) * sizeof(wchar_t));
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(kCodePage, 0, text.data(), inLength, wide.data(), length);
+  std::memcpy(pending.data() + start, wide.data(), pending.size() - start);
+}
+
+bool WriteConsoleBytes(std::string_view pending) {
+  static const bool console = ConsoleIsWatched();
+  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (!console) return WriteAll(output, pending);
+  std::wstring wide(pending.size() / sizeof(wchar_t), L'\0');
+  std::memcpy(wide.data(), pending.data(), wide.size() * sizeof(wchar_t));
+  // Older consoles refuse a single write of more than about 64 KiB.
+  for (size_t done = 0; done < wide.size();) {
+    DWORD piece = static_cast<DWORD>(std::min<size_t>(wide.size() - done, 8192));
+    DWORD written = 0;
+    if (!WriteConsoleW(output, wide.data() + done, piece, &written, nullptr) || written == 0) {
+      return false;
+    }
+    done += written;
   }
-  DWORD written = 0;
-  return WriteConsoleW(output, wide.data(), static_cast<DWORD>(length), &written, nullptr) &&
-         written == static_cast<DWORD>(length);
+  return true;
+}
+
+void WaitForKey() {
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  if (!IsConsole(input)) {
+    char byte;
+    DWORD got = 0;
+    ReadFile(input, &byte, 1, &got, nullptr);
+    return;
+  }
+  // One key pressed; the release of the Enter that started the tool, a mouse move or a
+  // resize of the window does not count.
+  for (;;) {
+    INPUT_RECORD record;
+    DWORD got = 0;
+    if (!ReadConsoleInputW(input, &record, 1, &got) || got == 0) return;
+    if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) return;
+  }
 }
 
 }  // namespace platform

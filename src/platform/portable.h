@@ -1,6 +1,8 @@
 // What the platform files of both systems share: UTF-8 decoding and the order of a folder
-// listing (unicode.cpp, listing_order.cpp). Only the files of platform/ include this header.
-// Threads: every function may run on several threads at once.
+// listing (unicode.cpp, listing_order.cpp), and what each system's file gives the console's
+// pending text (console.cpp). Only the files of platform/ include this header.
+// Threads: every function may run on several threads at once, but for the console's, which
+// console.cpp calls under its lock.
 #pragma once
 
 #include <cstdint>
@@ -58,5 +60,17 @@ std::vector<DirEntry> OrderedListing(std::vector<ListedName>& names, ToEntry toE
   }
   return entries;
 }
+
+// ---- Console: each system's file
+
+// True when standard output is a terminal or a console window, where a person watches the run.
+bool ConsoleIsWatched();
+
+// Appends `text` (code page 936) to `pending` in the form standard output takes it: as it is
+// redirected, with each LF as CR LF on Windows; converted for a terminal or a console window.
+void AppendConsoleForm(std::string_view text, std::string& pending);
+
+// Writes `pending`, made by AppendConsoleForm, whole to standard output; false when that failed.
+bool WriteConsoleBytes(std::string_view pending);
 
 }  // namespace platform
