@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev libsimde-dev
           g++-mingw-w64-x86-64 wine64 wine locales md5deep libclang-rt-14-dev hyperfine
-          valgrind python3 time)
+          valgrind python3 time strace)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||

@@ -70,3 +70,31 @@ TEST(ToolRun, FolderWithADoubleByteNameEndingInBackslashByte) {
 }
 
 }  // namespace
+
+// Redirected output goes out in pieces of about 64 KiB: a run on 600 files prints some 90 KiB in
+// two or three writes, not one per line (a terminal's way) or per buffer of the C library.
+TEST(ToolRunOutput, RedirectedOutputGoesOutInAFewLargeWrites) {
+  TempFolder folder;
+  WriteConfigFiles(folder.path());
+  constexpr int kFiles = 600;
+  for (int i = 0; i < kFiles; ++i) {
+    // 资源文件<i>.pak
+    WriteBytes(Utf8Path(folder.path(), "\xE8\xB5\x84\xE6\xBA\x90\xE6\x96\x87\xE4\xBB\xB6" +
+                                           std::to_string(i) + ".pak"),
+               std::string(static_cast<size_t>(i % 97), 'x'));
+  }
+  CountedRun counted = RunCountingOutputWrites(folder.path());
+  if (counted.writes < 0) GTEST_SKIP() << counted.unavailable;
+  EXPECT_EQ(counted.run.exitCode, 0);
+  const std::string& output = counted.run.output;
+  EXPECT_TRUE(output.starts_with(Opening()));
+  EXPECT_TRUE(output.ends_with(texts::kRunSucceeded));
+  size_t started = 0;
+  for (size_t at = 0; (at = output.find("\xD5\xFD\xD4\xDA\xD0\xB4\xC8\xEB", at)) != output.npos;
+       ++at) {
+    ++started;
+  }
+  EXPECT_EQ(started, kFiles + 3u);  // 正在写入, once per file
+  ASSERT_GT(output.size(), 64u * 1024);
+  EXPECT_LE(counted.writes, 3) << output.size() << " bytes";
+}

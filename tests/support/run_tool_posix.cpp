@@ -3,6 +3,7 @@
 #include <grp.h>
 #include <pty.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -99,6 +100,35 @@ void GiveToUnprivilegedUser(const fs::path& folder) {
   for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {
     ASSERT_EQ(::lchown(entry.path().c_str(), kUnprivilegedId, kUnprivilegedId), 0) << entry;
   }
+}
+
+CountedRun RunCountingOutputWrites(const fs::path& folder) {
+  CountedRun counted;
+  if (std::system("command -v strace >/dev/null 2>&1") != 0) {
+    counted.unavailable = "strace is missing (Debian package strace)";
+    return counted;
+  }
+  const fs::path executable = folder / "Tabulon.exe";
+  fs::copy_file(TABULON_EXE_PATH, executable, fs::copy_options::overwrite_existing);
+  TempFolder records;
+  const fs::path trace = records / "trace.txt";
+  const fs::path output = records / "output.txt";
+  // The paths are quoted for the shell; test folders hold no single quote.
+  std::string command = "cd / && strace -f -qq -e trace=write -o '" + trace.string() + "' '" +
+                        executable.string() + "' </dev/null >'" + output.string() + "'";
+  int status = std::system(command.c_str());
+  counted.run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  counted.run.output = ReadBytes(output);
+  const std::string calls = ReadBytes(trace);
+  if (calls.empty()) {
+    counted.unavailable = "strace traced nothing (is ptrace allowed here?)";
+    return counted;
+  }
+  counted.writes = 0;
+  for (size_t at = 0; (at = calls.find("write(1, ", at)) != std::string::npos; ++at) {
+    ++counted.writes;
+  }
+  return counted;
 }
 
 bool IsWindowsBuild() { return false; }

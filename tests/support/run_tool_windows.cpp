@@ -44,13 +44,14 @@ std::string ToolFolderText(const fs::path& folder) {
   return text;
 }
 
-ToolRun RunExecutable(const fs::path& executable) {
+namespace {
+
+// Runs `executable` with standard input at its end and standard output on the pipe whose ends
+// are given; the write end is closed here. Returns what the pipe delivered and the number of
+// reads that delivered something: on a message-mode pipe, the number of writes.
+ToolRun RunOnPipe(const fs::path& executable, HANDLE outputRead, HANDLE outputWrite, int& reads) {
   ToolRun run;
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  HANDLE outputRead = nullptr;
-  HANDLE outputWrite = nullptr;
-  if (!CreatePipe(&outputRead, &outputWrite, &inheritable, 0)) return run;
-  SetHandleInformation(outputRead, HANDLE_FLAG_INHERIT, 0);
   HANDLE input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
                              OPEN_EXISTING, 0, nullptr);
   HANDLE error = InheritableCopy(GetStdHandle(STD_ERROR_HANDLE));
@@ -78,10 +79,14 @@ ToolRun RunExecutable(const fs::path& executable) {
   }
 
   std::string bytes;
-  char buffer[4096];
+  // Larger than any one write of the tool, so that each read takes one whole message.
+  std::string buffer(1 << 20, '\0');
   DWORD got = 0;
-  while (ReadFile(outputRead, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-    bytes.append(buffer, got);
+  reads = 0;
+  while (ReadFile(outputRead, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) &&
+         got > 0) {
+    bytes.append(buffer.data(), got);
+    ++reads;
   }
   CloseHandle(outputRead);
   WaitForSingleObject(process.hProcess, INFINITE);
@@ -91,6 +96,41 @@ ToolRun RunExecutable(const fs::path& executable) {
   CloseHandle(process.hProcess);
   run.output = WithoutConsoleLineEnds(bytes);
   return run;
+}
+
+}  // namespace
+
+ToolRun RunExecutable(const fs::path& executable) {
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE outputRead = nullptr;
+  HANDLE outputWrite = nullptr;
+  if (!CreatePipe(&outputRead, &outputWrite, &inheritable, 0)) return {};
+  SetHandleInformation(outputRead, HANDLE_FLAG_INHERIT, 0);
+  int reads = 0;
+  return RunOnPipe(executable, outputRead, outputWrite, reads);
+}
+
+CountedRun RunCountingOutputWrites(const fs::path& folder) {
+  CountedRun counted;
+  const fs::path executable = folder / "Tabulon.exe";
+  fs::copy_file(TABULON_EXE_PATH, executable, fs::copy_options::overwrite_existing);
+  static int pipes = 0;
+  std::wstring name = L"\\\\.\\pipe\\tabulon-test-" + std::to_wstring(GetCurrentProcessId()) +
+                      L"-" + std::to_wstring(++pipes);
+  // Every write to a message-mode pipe is one message, which one read takes whole.
+  HANDLE outputRead = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_INBOUND,
+                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 0,
+                                       1 << 20, 0, nullptr);
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE outputWrite =
+      CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING, 0, nullptr);
+  if (outputRead == INVALID_HANDLE_VALUE || outputWrite == INVALID_HANDLE_VALUE) {
+    counted.unavailable = "no message-mode pipe could be made";
+    if (outputRead != INVALID_HANDLE_VALUE) CloseHandle(outputRead);
+    return counted;
+  }
+  counted.run = RunOnPipe(executable, outputRead, outputWrite, counted.writes);
+  return counted;
 }
 
 bool IsWindowsBuild() { return true; }

@@ -95,6 +95,18 @@ ToolRun RunTabulonIn(const fs::path& folder, std::string_view executableName = "
 // Runs the executable at `executable` as above, without copying it.
 ToolRun RunExecutable(const fs::path& executable);
 
+// A run of the copy of Tabulon.exe in `folder` (made by RunTabulonIn) with its standard output
+// redirected, and the number of write calls the system got for that output: counted with strace
+// on POSIX systems (output to a file), on Windows as the messages of a message-mode pipe (one
+// per write, on Windows as under Wine). `writes` is -1, with the reason in `unavailable`, where
+// they cannot be counted.
+struct CountedRun {
+  ToolRun run;
+  int writes = -1;
+  std::string unavailable;
+};
+CountedRun RunCountingOutputWrites(const fs::path& folder);
+
 // True for the Windows build of the tests (run under Wine here), whose runs cost more.
 bool IsWindowsBuild();
 
