@@ -1,11 +1,19 @@
 // How the Linux build is started: through a link placed in a release folder, and with its console
-// on a terminal, whose text must read right in a UTF-8 locale and stay GBK bytes elsewhere.
+// on a terminal, whose text must read right in a UTF-8 locale and stay GBK bytes elsewhere, and
+// whose closing wait ends on any key.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "platform/platform.h"
 #include "support/test_support.h"
@@ -20,6 +28,93 @@ using testing_support::TempFolder;
 using testing_support::ToolRun;
 using testing_support::WriteBytes;
 using namespace testing_support;
+
+// The tool started on a fresh pseudo-terminal as its standard input and output, the way a
+// person starts it in a terminal window, with the terminal in its usual line mode.
+class TerminalRun {
+ public:
+  explicit TerminalRun(const fs::path& executable) {
+    if (::openpty(&m_Terminal, &m_Device, nullptr, nullptr, nullptr) != 0) return;
+    std::string path = executable.string();
+    char* argv[] = {path.data(), nullptr};
+    char locale[] = "LANG=C";
+    char* envp[] = {locale, nullptr};
+    m_Child = ::fork();
+    if (m_Child == 0) {
+      ::setsid();
+      ::dup2(m_Device, 0);
+      ::dup2(m_Device, 1);
+      ::close(m_Terminal);
+      ::execve(argv[0], argv, envp);
+      ::_exit(127);
+    }
+  }
+  ~TerminalRun() {
+    if (m_Child > 0 && !m_Ended) {
+      ::kill(m_Child, SIGKILL);
+      ::waitpid(m_Child, nullptr, 0);
+    }
+    ::close(m_Terminal);
+    ::close(m_Device);
+  }
+
+  // Reads what the tool shows until `text` is there; false after 30 seconds without it. With
+  // no text, reads what is there.
+  bool ReadUntil(const std::string& text = {}) {
+    for (int waited = 0; waited < 300 && (text.empty() || m_Shown.find(text) == std::string::npos);
+         ++waited) {
+      pollfd ready{m_Terminal, POLLIN, 0};
+      char buffer[4096];
+      ssize_t got = ::poll(&ready, 1, 100) == 1 ? ::read(m_Terminal, buffer, sizeof buffer) : 0;
+      if (got > 0) m_Shown.append(buffer, static_cast<size_t>(got));
+      if (got <= 0 && text.empty()) break;
+    }
+    return m_Shown.find(text) != std::string::npos;
+  }
+
+  // The terminal's local modes (ICANON, ECHO, ...) as the tool's side sees them.
+  tcflag_t LocalModes() const {
+    termios modes{};
+    ::tcgetattr(m_Terminal, &modes);
+    return modes.c_lflag;
+  }
+
+  // Waits until the terminal's line mode is `lineMode`; false after 10 seconds.
+  bool AwaitLineMode(bool lineMode) const {
+    for (int waited = 0; waited < 1000; ++waited) {
+      if (((LocalModes() & ICANON) != 0) == lineMode) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+  void Type(std::string_view keys) const {
+    ASSERT_EQ(::write(m_Terminal, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+  }
+
+  // The wait status once the tool has ended; -1 when it is still running after 10 seconds.
+  int AwaitEnd() {
+    for (int waited = 0; waited < 1000; ++waited) {
+      int status = 0;
+      if (::waitpid(m_Child, &status, WNOHANG) == m_Child) {
+        m_Ended = true;
+        return status;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+  }
+
+  pid_t Child() const { return m_Child; }
+  const std::string& Shown() const { return m_Shown; }
+
+ private:
+  int m_Terminal = -1;  // the side a terminal window holds
+  int m_Device = -1;    // the side the tool reads and writes, kept open to ask its modes
+  pid_t m_Child = -1;
+  bool m_Ended = false;
+  std::string m_Shown;
+};
 
 TEST(StartPosix, OnATerminalTheTextIsUtf8OnlyInAUtf8Locale) {
   TempFolder parent;
@@ -151,3 +246,38 @@ TEST(StartPosix, AFolderDeeperThanThePathLimit) {
 }
 
 }  // namespace
+
+// "按任意键关闭": one key ends the wait, without Enter and without being shown, and the terminal
+// is back in line mode with echo afterwards; a signal during the wait puts the terminal back
+// too and then ends the tool as it would have.
+TEST(StartPosix, OnATerminalAnyKeyEndsTheWaitAndTheTerminalIsPutBack) {
+  TempFolder folder;
+  testing_support::WriteConfigFiles(folder.path());
+  fs::copy_file(TABULON_EXE_PATH, folder / "Tabulon.exe");
+  // The terminal in line mode shows each LF as CR LF.
+  std::string closing = texts::kRunSucceeded;
+  closing.insert(closing.size() - 1, "\r");
+  for (int signal : {0, SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal == 0 ? "a key" : strsignal(signal));
+    TerminalRun run(folder / "Tabulon.exe");
+    ASSERT_GT(run.Child(), 0);
+    ASSERT_TRUE(run.ReadUntil(closing)) << run.Shown();
+    ASSERT_TRUE(run.AwaitLineMode(false)) << "the wait keeps the terminal in line mode";
+    EXPECT_EQ(run.LocalModes() & ECHO, 0u);
+    if (signal == 0) {
+      run.Type("x");
+    } else {
+      ::kill(run.Child(), signal);
+    }
+    int status = run.AwaitEnd();
+    ASSERT_NE(status, -1) << "one key did not end the wait";
+    if (signal == 0) {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    } else {
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    }
+    EXPECT_EQ(run.LocalModes() & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
+    run.ReadUntil();
+    EXPECT_TRUE(run.Shown().ends_with(closing)) << "the key was shown";
+  }
+}
