@@ -26,7 +26,7 @@ for locale in zh_CN.UTF-8 en_US.UTF-8; do
   # in through script once the closing text is shown.
   rm -f "$work/keys"
   mkfifo "$work/keys"
-  (cd "$work/release" && LANG=$locale LC_ALL=$locale timeout 120 \
+  (cd "$work/release" && LANG=$locale LC_ALL=$locale exec timeout 120 \
     script -qec "wine Tabulon.exe" /dev/null <"$work/keys" >"$work/terminal.txt" 2>&1) &
   run=$!
   exec 3>"$work/keys"
