@@ -162,7 +162,7 @@ TEST(EncodeConfigText, BlankLineEncodesItsLineFeed) {
 TEST(EncodeConfigText, SplitsLongLinesInto259ByteChunks) {
   const std::string l258 = LongLine(258), l259 = LongLine(259), l600 = LongLine(600);
   for (const std::string lineEnd : {"\r\n", "\n"}) {
-    const std::string encoded258 = EncodeConfigText(l258 + lineEnd + "end" + lineEnd);
+    const std::string encoded258 = *EncodeConfigText(l258 + lineEnd + "end" + lineEnd);
     EXPECT_EQ(encoded258, EncodedFile({l258 + "\n", "end\n"}));
     EXPECT_EQ(encoded258.find("\r\n"), 348u);
 

@@ -2,7 +2,9 @@
 // of current Windows do, from the store up to whole runs of the built tool.
 #include <gtest/gtest.h>
 
+#include "encode/config_encoding.h"
 #include "inilist/ini_store.h"
+#include "platform/platform.h"
 #include "support/test_support.h"
 #include "texts/console_texts.h"
 
@@ -50,6 +52,49 @@ TEST(EncodedIni, Utf16ValuesReadInTheAnsiCodePage) {
   for (const auto& c : cases) {
     EXPECT_EQ(ReadIniValue(c.content, c.section, c.key, "<default>"), c.read) << c.read;
   }
+}
+
+// Characters whose UTF-16 code unit has a low byte that means something in ANSI text: NUL, the
+// blanks, CR, LF, Ctrl+Z, quotes, ';', '=', the brackets and '|' (上 is U+4E0A). In section
+// names, keys and values, at their ends too, they are characters like any other: for reading,
+// for writing and for the encoded copy, which must give the lines of the file's GBK text.
+TEST(EncodedIni, CodeUnitsWhoseLowByteIsABlankOrALineEnd) {
+  for (char16_t low :
+       {0x00, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x1A, 0x20, 0x22, 0x27, 0x3B, 0x3D, 0x5B, 0x5D, 0x7C}) {
+    const std::u16string c(1, static_cast<char16_t>(0x4E00 + low));
+    const std::string g = platform::Utf16ToAnsi(c);
+    SCOPED_TRACE(testing::PrintToString(g));
+    ASSERT_EQ(g.size(), 2u);
+    auto file = [&](std::u16string_view value) {
+      return u"[s" + c + u"]\r\nk" + c + u"=" + std::u16string(value) + u"\r\nnext=1\r\n";
+    };
+    const std::string before = Utf16File(file(c + u"v" + c));
+    const std::string section = "s" + g, key = "k" + g;
+    EXPECT_EQ(ReadIniValue(before, section, key, "<default>"), g + "v" + g);
+    EXPECT_EQ(ReadIniValue(before, section, "next", "<default>"), "1");
+    EXPECT_EQ(ApplyIniWrites(before, section, {{key, g + "w" + g}}), Utf16File(file(c + u"w" + c)));
+    const std::string gbk = "[s" + g + "]\r\nk" + g + "=" + g + "v" + g + "\r\nnext=1\r\n";
+    EXPECT_EQ(EncodeConfigText(before), EncodeConfigText(gbk));
+  }
+}
+
+// The encoded copy of a UTF-16 file encodes its GBK text: a character without a GBK form as '?',
+// a unit NUL as a NUL byte, an odd last byte dropped. UTF-16 BE text is not encoded at all.
+TEST(EncodedIni, EncodedCopyOfUtf16TextIsThatOfItsGbkText) {
+  struct {
+    std::string source;
+    std::string gbk;
+  } cases[] = {
+      {Utf16File(u"[\u8BBE\u7F6E]\r\nw=1\n"), "[\xC9\xE8\xD6\xC3]\r\nw=1\n"},
+      {Utf16File(u"a\U0001F600b\r\n\xD800"), "a?b\r\n?"},
+      {Utf16File(std::u16string_view(u"x\0y\r\nz", 6)), std::string("x\0y\r\nz", 6)},
+      {Utf16File(u"ab") + "\x0A", "ab"},
+      {"\xFF\xFE", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(EncodeConfigText(c.source), EncodeConfigText(c.gbk)) << c.gbk;
+  }
+  EXPECT_EQ(EncodeConfigText("\xFE\xFF" + Utf16(u"[s]\r\n", true)), std::nullopt);
 }
 
 // A list written into files of each encoding: the whole file after, and each value read back.
@@ -116,6 +161,12 @@ TEST(EncodedIni, RunWithAUtf16ClientIni) {
   }
   EXPECT_EQ(ReadBytes(folder / "update_file.ini"), update);
   EXPECT_EQ(clientAfter, client);
+  // The encoded copy holds the lines of client.ini's GBK text.
+  std::string clientGbk = platform::Utf16ToAnsi(std::u16string(
+      reinterpret_cast<const char16_t*>(clientAfter.data() + 2), (clientAfter.size() - 2) / 2));
+  EXPECT_EQ(ReadBytes(folder / "client_e.ini"), EncodeConfigText(clientGbk));
+  EXPECT_TRUE(
+      clientGbk.starts_with("[updateserver]\r\nURL=http://cdn.example/\xD3\xCE\xCF\xB7\r\n"));
 }
 
 // client.ini in UTF-16 BE is never written: the run fails, and the URL reads as missing.
@@ -136,6 +187,11 @@ TEST(EncodedIni, RunWithABigEndianClientIni) {
   EXPECT_EQ(ReadBytes(folder / "client.ini"), before);
   // No URL to be read: no address could be formed.
   EXPECT_FALSE(std::filesystem::exists(folder / "update_file.ini"));
+  // Nor is it encoded: its copy is reported and not written.
+  std::snprintf(failed, sizeof failed, texts::kWriteFailed,
+                (testing_support::ToolFolderText(folder.path()) + "client_e.ini").c_str());
+  EXPECT_NE(run.output.find(failed), std::string::npos) << run.output;
+  EXPECT_FALSE(std::filesystem::exists(folder / "client_e.ini"));
 }
 
 }  // namespace

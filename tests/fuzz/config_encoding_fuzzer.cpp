@@ -79,7 +79,13 @@ bool DecodeBase64(std::string_view text, std::string& bytes) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view source(reinterpret_cast<const char*>(data), size);
-  const std::string encoded = EncodeConfigText(source);
+  const std::optional<std::string> encodedFile = EncodeConfigText(source);
+  // UTF-16 text is converted before these rules apply (the unit tests' cases); UTF-16 BE text
+  // is refused.
+  if (source.starts_with("\xFF\xFE")) return 0;
+  if (source.starts_with("\xFE\xFF") != !encodedFile) Fail("UTF-16 BE refusal");
+  if (!encodedFile) return 0;
+  const std::string& encoded = *encodedFile;
   std::vector<std::string> lines;
   size_t at = 0;
   while (at < encoded.size()) {
