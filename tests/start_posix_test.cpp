@@ -281,3 +281,21 @@ TEST(StartPosix, OnATerminalAnyKeyEndsTheWaitAndTheTerminalIsPutBack) {
     EXPECT_TRUE(run.Shown().ends_with(closing)) << "the key was shown";
   }
 }
+
+// The sample script deletes nothing: a folder named to it that exists, empty or not, a file or a
+// link, is refused and left as it was, before anything is built.
+TEST(StartPosix, TheSampleScriptRefusesAFolderThatExists) {
+  TempFolder parent;
+  WriteBytes(parent / "keep.txt", "kept");
+  fs::create_directory(parent / "empty");
+  fs::create_symlink(parent.path(), parent / "link");
+  for (const char* name : {"", "keep.txt", "empty", "link"}) {
+    SCOPED_TRACE(name);
+    const fs::path folder = parent.path() / name;
+    const std::string command = "bash '" TABULON_SOURCE_DIR "/scripts/run-sample.sh' '" +
+                                folder.string() + "' >/dev/null 2>&1";
+    EXPECT_NE(std::system(command.c_str()), 0);
+    EXPECT_EQ(ReadBytes(parent / "keep.txt"), "kept");
+    EXPECT_TRUE(fs::is_directory(parent / "empty") && fs::is_symlink(parent / "link"));
+  }
+}
