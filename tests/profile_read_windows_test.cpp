@@ -3,8 +3,6 @@
 // ways.
 #include <gtest/gtest.h>
 #include <windows.h>
-// The Windows header maps this name to its own profile service; here it is the project's.
-#undef ReadIniValue
 
 #include <utility>
 #include <vector>
