@@ -54,6 +54,9 @@ ctest --preset windows
 echo "=== The console on a terminal, under a Chinese and an English locale"
 bash tests/windows/console_check.sh build-windows/Tabulon.exe
 
+echo "=== The executable's own path around every size of its buffer"
+bash tests/windows/module_path_check.sh build-windows/Tabulon.exe
+
 echo "=== The zip for release machines"
 rm -f build-windows/Tabulon-*-windows-x64.zip
 (cd build-windows && cpack >/dev/null)

@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
 # Tabulon next to md5sum and md5deep -j2 over the same folders, page cache warm, on this machine:
 # wall time ratios, growth with the number of files, each MD5 level, peak memory, and the MD5
-# kernels alone. See bench/README.md for the targets and the figures.
+# kernels alone; and, where Wine and MinGW-w64 are there, the Windows Tabulon.exe under Wine on
+# every folder beside a floor program (bench/winfloor.c) and the Linux build, output to a file
+# and to a pipe. See bench/README.md for the targets and the figures.
 #
-#   bash bench/run.sh           # everything, medians of 7 runs (9 for the small folders)
-#   bash bench/run.sh --quick   # medians of 5, without the two folders of about 2 GiB
+#   bash bench/run.sh           # everything, medians of 7 runs (9 for the small folders, 5 for
+#                               # the Windows build)
+#   bash bench/run.sh --quick   # medians of 5 (3 for the Windows build), without the two
+#                               # folders of about 2 GiB
 #
-# The folders are made in a temporary directory (about 5.2 GiB, 1.1 GiB in quick mode) and removed
-# at the end. The Windows build is measured under Wine too when wine and MinGW-w64 are there.
+# The folders are made in a temporary directory (about 5.3 GiB, 1.2 GiB in quick mode) and
+# removed at the end. A Wine prefix is created when there is none; a Wine server that runs
+# already is used and left alone.
 set -euo pipefail
 export LC_ALL=C
 
@@ -18,7 +23,11 @@ case "${1:-}" in
   "") ;;
   *) echo "usage: $0 [--quick]" >&2; exit 2 ;;
 esac
-if ((quick)); then large_runs=5; small_runs=5; else large_runs=7; small_runs=9; fi
+if ((quick)); then
+  large_runs=5; small_runs=5; windows_runs=3
+else
+  large_runs=7; small_runs=9; windows_runs=5
+fi
 
 for tool in cmake ninja md5sum md5deep split awk lscpu python3; do
   command -v "$tool" >/dev/null || { echo "$0: $tool is missing" >&2; exit 1; }
@@ -30,18 +39,37 @@ echo "=== Building the preset bench (build-bench)"
 tabulon=$top/build-bench/Tabulon.exe
 at_level=$top/build-bench/bench/TabulonAtLevel.exe
 windows=""
-if ((!quick)) && command -v wine >/dev/null && command -v x86_64-w64-mingw32-g++ >/dev/null; then
-  echo "=== Building the preset windows (build-windows), Tabulon.exe only"
+floor=""
+if command -v wine >/dev/null && command -v x86_64-w64-mingw32-g++ >/dev/null; then
+  echo "=== Building the preset windows (build-windows), Tabulon.exe only, and bench/winfloor.c"
   (cd "$top" && cmake --preset windows >/dev/null &&
     cmake --build --preset windows --target Tabulon >/dev/null)
   windows=$top/build-windows/Tabulon.exe
-  # One Wine server for the whole benchmark, so that a run does not pay for starting it.
-  export WINEDEBUG=-all
-  wineserver -p
+  floor=$top/build-bench/winfloor.exe
+  x86_64-w64-mingw32-gcc -O2 -municode -o "$floor" "$top/bench/winfloor.c"
+  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  prefix=${WINEPREFIX:-$HOME/.wine}
+  if [[ ! -f $prefix/system.reg ]]; then
+    echo "=== Creating the Wine prefix $prefix (once, quietly; about a minute)"
+    LANG=zh_CN.UTF-8 wineboot -i >/dev/null 2>&1
+    wineserver -w
+  fi
+  # One Wine server for the whole benchmark, so that a run does not pay for starting it. It
+  # stays a minute after the last run and then ends by itself; a server that runs already
+  # (wineserver -p exits with 2) is used as it is and never stopped.
+  status=0
+  wineserver -p60 2>/dev/null || status=$?
+  case $status in
+    0) echo "=== Started a Wine server for $prefix; it ends a minute after the benchmark" ;;
+    2) echo "=== Using the Wine server that runs already for $prefix (left running)" ;;
+    *) echo "$0: wineserver -p60 failed with status $status" >&2; exit 1 ;;
+  esac
+else
+  echo "=== No wine or MinGW-w64 here: the Windows build is not measured"
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tabulon-bench.XXXXXX")
-trap 'rm -rf "$work"; [[ -z $windows ]] || wineserver -k || true' EXIT
+trap 'rm -rf "$work"' EXIT
 mkdir "$work/config"
 printf '[updateserver]\r\nURL=http://update.example.com/game\r\n' >"$work/config/client.ini"
 printf '[set]\r\nwidth=1280\r\n' >"$work/config/set.ini"
@@ -80,10 +108,25 @@ PYTHON
   cp "$work"/config/*.ini "$dir/"
 }
 
+# make_small NAME COUNT: COUNT small files (0 to 4 KiB) with Chinese names (资源0000001.dat, ...),
+# as a client's folder of scripts and icons has them.
+make_small() {
+  local dir=$work/$1
+  mkdir "$dir"
+  python3 - "$dir" "$2" <<'PYTHON'
+import os, random, sys
+rng = random.Random(20261209)
+for i in range(int(sys.argv[2])):
+    with open(os.path.join(sys.argv[1], "\u8d44\u6e90%07d.dat" % i), "wb") as f:
+        f.write(os.urandom(rng.randint(0, 4096)))
+PYTHON
+  cp "$work"/config/*.ini "$dir/"
+}
+
 # The folder as it was before a run: Tabulon's lists and encoded copies go.
 reset_folder() {
   cp "$work/config/client.ini" "$1/client.ini"
-  rm -f "$1/update_file.ini" "$1"/*_e.ini "$1/Tabulon.exe"
+  rm -f "$1/update_file.ini" "$1"/*_e.ini "$1/Tabulon.exe" "$1/winfloor.exe"
 }
 
 # The files md5sum reads: all but what Tabulon skips or writes itself.
@@ -104,6 +147,22 @@ run_prepared() {
     "$top/cmake/wine-run.sh" "$1/Tabulon.exe" </dev/null >/dev/null || true
   else
     "$1/Tabulon.exe" ${3:+"$3"} </dev/null >/dev/null || true
+  fi
+}
+
+# run_to HOW DIR EXE: a run of EXE (the Linux or the Windows Tabulon.exe, or the floor program)
+# placed in DIR, with its output to a file (HOW file) or through a pipe (HOW pipe).
+run_to() {
+  local name=Tabulon.exe command=()
+  reset_folder "$2"
+  [[ $3 == "$floor" ]] && name=winfloor.exe
+  cp "$3" "$2/$name"
+  command=("$2/$name")
+  [[ $3 == "$windows" || $3 == "$floor" ]] && command=("$top/cmake/wine-run.sh" "$2/$name")
+  if [[ $1 == file ]]; then
+    "${command[@]}" </dev/null >"$work/console.txt" || true
+  else
+    "${command[@]}" </dev/null | cat >/dev/null || true
   fi
 }
 
@@ -131,7 +190,8 @@ check_digests() {
   expected=$(cd "$dir" && md5sum -- $(folder_files "$dir") | sort)
   prepare "$1" "$2"
   run_prepared "$@"
-  listed=$(tr -d '\r' <"$dir/client.ini" | awk -F= '
+  # The lists name files in GBK; md5sum in the file system's UTF-8.
+  listed=$(iconv -f GBK -t UTF-8 "$dir/client.ini" | tr -d '\r' | awk -F= '
     /^value_key[0-9]+=/ {key[substr($1, 10)] = substr($0, length($1) + 2)}
     /^value_[0-9]+=/ {digest[substr($1, 7)] = $2}
     END {for (i in key) print digest[i] "  " key[i]}' | sort)
@@ -192,6 +252,43 @@ report_rss() {
   printf '%-40s %5s MiB  %s\n' "$2" "$mib" "$(verdict "$mib" "$3" "<=" " MiB")"
 }
 
+# compare_windows NAME: alternating runs of the floor program, the Windows build and the Linux
+# build over the folder, output to a file and to a pipe; sets wus[EXE HOW] to the medians.
+declare -A wus
+compare_windows() {
+  local dir=$work/$1 exe how i
+  local -A runs_of=()
+  check_digests "$dir" "$windows"
+  for ((i = 0; i < windows_runs; i++)); do
+    for how in file pipe; do
+      for exe in "$floor" "$windows" "$tabulon"; do
+        runs_of[$exe $how]+="$(elapsed_us run_to "$how" "$dir" "$exe") "
+      done
+    done
+  done
+  reset_folder "$dir"
+  for exe in "$floor" "$windows" "$tabulon"; do
+    for how in file pipe; do
+      wus[$exe $how]=$(printf '%s\n' ${runs_of[$exe $how]} | median)
+    done
+  done
+}
+
+# report_windows LABEL FLOOR_LIMIT LINUX_LIMIT: the medians of compare_windows side by side and
+# the Windows build's ratios to the floor and to the Linux build, against the limits given.
+report_windows() {
+  local how f w l to_floor to_linux
+  for how in file pipe; do
+    f=${wus[$floor $how]} w=${wus[$windows $how]} l=${wus[$tabulon $how]}
+    to_floor=$(ratio "$w" "$f") to_linux=$(ratio "$w" "$l")
+    printf '%-30s %-4s floor %8s ms  Windows %8s ms  Linux %8s ms  /floor %6s  /Linux %7s' \
+      "$1" "$how" "$(ms "$f")" "$(ms "$w")" "$(ms "$l")" "$to_floor" "$to_linux"
+    [[ -z $2 ]] || printf '  %s' "$(verdict "$to_floor" "$2" "<=")"
+    [[ -z $3 ]] || printf '  %s' "$(verdict "$to_linux" "$3" "<=")"
+    echo
+  done
+}
+
 cpu=$(lscpu | awk -F: '/^Model name/ {gsub(/^ +/, "", $2); print $2; exit}')
 flags=$(grep -o -w -m1 -e avx2 -e avx512f /proc/cpuinfo | sort -u | tr '\n' ' ')
 echo "=== $(date +%Y-%m-%d), $cpu ($flags), $(nproc) cores; medians of $large_runs runs" \
@@ -203,6 +300,7 @@ echo "=== Making the folders in $work"
 make_folder one-gib 1 $((1 << 30))
 make_folder files-1000 1000 4096
 make_folder files-10000 10000 4096
+make_small small-20000 20000
 if ((!quick)); then
   make_folder large-8 8 $((256 << 20))
   make_release release
@@ -222,20 +320,35 @@ printf '%-40s %s  %s\n' "Tabulon(10,000) / Tabulon(1,000)" "$growth" "$(verdict 
 if ((!quick)); then
   levels=()
   for level in portable avx2 avx512; do levels+=("$at_level $level"); done
-  compare large-8 "$large_runs" "$tabulon" "${levels[@]}" "$at_level one-thread" \
-    ${windows:+"$windows"}
+  compare large-8 "$large_runs" "$tabulon" "${levels[@]}" "$at_level one-thread"
   report "8 files of 256 MiB" "$md5_us" "${us[$tabulon]}" 0.2
   report "8 files of 256 MiB" "$deep_us" "${us[$tabulon]}" 0.4 "md5deep"
   for level in portable avx2 avx512; do
     report "8 files of 256 MiB, kernel $level" "$md5_us" "${us[$at_level $level]}" ""
   done
   report "8 files of 256 MiB, one thread" "$md5_us" "${us[$at_level one-thread]}" ""
-  if [[ -n $windows ]]; then
-    report "8 files of 256 MiB, Windows build, Wine" "$md5_us" "${us[$windows]}" ""
-  fi
   compare release "$large_runs" "$tabulon"
   report "release folder, 3,000 files, 2 GiB" "$md5_us" "${us[$tabulon]}" 0.3
   report "release folder, 3,000 files, 2 GiB" "$deep_us" "${us[$tabulon]}" "" "md5deep"
+fi
+
+if [[ -n $windows ]]; then
+  echo "=== The Windows build under Wine (code page 936) beside the floor program and the Linux" \
+    "build, medians of $windows_runs runs, output to a file and through a pipe"
+  compare_windows one-gib
+  report_windows "1 GiB file" "" ""
+  compare_windows files-1000
+  report_windows "1,000 files of 4 KiB" "" ""
+  compare_windows files-10000
+  report_windows "10,000 files of 4 KiB" "" ""
+  compare_windows small-20000
+  report_windows "20,000 small Chinese names" 1.5 ""
+  if ((!quick)); then
+    compare_windows large-8
+    report_windows "8 files of 256 MiB" "" 1.2
+    compare_windows release
+    report_windows "release folder" "" 1.2
+  fi
 fi
 
 echo "=== Peak resident memory of Tabulon (maximum resident set size of /usr/bin/time)"

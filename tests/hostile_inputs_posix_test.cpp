@@ -10,10 +10,13 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <future>
+#include <sstream>
+#include <vector>
 
 #include "support/test_support.h"
 
@@ -34,17 +37,22 @@ ToolRun RunTabulonBounded(const fs::path& folder) {
   return RunExecutable(wrapper);
 }
 
-// Copies the tool into `folder` and runs it there with the read shim preloaded, set up by
-// `settings` (tests/support/read_shim.cpp).
-ToolRun RunWithReadShim(const fs::path& folder, std::vector<std::string> settings) {
+// Copies the tool into `folder` and runs it there with the library `shim` preloaded, set up by
+// `settings`.
+ToolRun RunWithShim(const fs::path& folder, const char* shim, std::vector<std::string> settings) {
   fs::copy_file(TABULON_EXE_PATH, folder / "Tabulon.exe");
-  settings.push_back(std::string("LD_PRELOAD=") + TABULON_READ_SHIM_PATH);
+  settings.push_back(std::string("LD_PRELOAD=") + shim);
   // A sanitizer runtime must otherwise come first among the loaded libraries.
   const char* asanOptions = std::getenv("ASAN_OPTIONS");
   settings.push_back(std::string("ASAN_OPTIONS=") +
                      (asanOptions ? asanOptions + std::string(":") : "") +
                      "verify_asan_link_order=0");
   return RunCommand((folder / "Tabulon.exe").string(), {.environment = settings});
+}
+
+// The same with the read shim (tests/support/read_shim.cpp).
+ToolRun RunWithReadShim(const fs::path& folder, std::vector<std::string> settings) {
+  return RunWithShim(folder, TABULON_READ_SHIM_PATH, std::move(settings));
 }
 
 // A file changed by another program while the tool reads it is never listed, whatever the
@@ -313,6 +321,38 @@ TEST(HostileInputsPosix, ReadErrorPartwayThroughClientIniKeepsIt) {
   EXPECT_EQ(run.exitCode, 1);
   ExpectSameBytes(ReadBytes(folder / "client.ini"), client, "client.ini");
   EXPECT_FALSE(fs::exists(folder / "update_file.ini"));
+}
+
+// Each list and encoded copy is on the disk before it takes the old file's place: its temporary
+// file is flushed before the rename, and the folder after it, so that a crash leaves the old or
+// the new file, never an empty one. A preloaded library records the calls in their order.
+TEST(HostileInputsPosix, ReplacedFilesAreFlushedBeforeTheRenameAndTheFolderAfter) {
+  TempFolder folder;
+  WriteConfigFiles(folder.path());
+  WriteBytes(folder / "z.bin", "z");
+  TempFolder records;
+  ToolRun run = RunWithShim(folder.path(), TABULON_SYNC_ORDER_SHIM_PATH,
+                            {"TABULON_TEST_SYNC_LOG=" + (records / "calls").string()});
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  std::vector<std::string> calls;
+  std::istringstream log(ReadBytes(records / "calls"));
+  for (std::string line; std::getline(log, line);) calls.push_back(line);
+
+  const std::string place = fs::canonical(folder.path()).string();
+  for (const char* name :
+       {"update_file.ini", "client.ini", "set_e.ini", "game_e.ini", "client_e.ini"}) {
+    SCOPED_TRACE(name);
+    const std::string target = " " + place + "/" + name;
+    auto renamed = std::find_if(calls.rbegin(), calls.rend(), [&](const std::string& call) {
+      return call.starts_with("rename ") && call.ends_with(target);
+    });
+    ASSERT_NE(renamed, calls.rend()) << "never renamed into place";
+    const std::string temporary = renamed->substr(7, renamed->size() - 7 - target.size());
+    EXPECT_TRUE(std::find(renamed, calls.rend(), "sync " + temporary) != calls.rend())
+        << temporary << " was not flushed before its rename";
+    EXPECT_TRUE(std::find(calls.rbegin(), renamed, "sync " + place) != renamed)
+        << "the folder was not flushed after the rename";
+  }
 }
 
 // The lists and the encoded copies are replaced, never written in place: after a run the paths

@@ -22,11 +22,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using testing_support::ReadBytes;
-using testing_support::RunCommand;
-using testing_support::TempFolder;
-using testing_support::ToolRun;
-using testing_support::WriteBytes;
 using namespace testing_support;
 
 // The tool started on a fresh pseudo-terminal as its standard input and output, the way a
@@ -279,6 +274,35 @@ TEST(StartPosix, OnATerminalAnyKeyEndsTheWaitAndTheTerminalIsPutBack) {
     EXPECT_EQ(run.LocalModes() & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
     run.ReadUntil();
     EXPECT_TRUE(run.Shown().ends_with(closing)) << "the key was shown";
+  }
+}
+
+// Started by its name alone, found on PATH, the tool reads its path from the link /proc/self/exe
+// into a buffer of 256 bytes, doubled until the path fits. The path exactly as long as each
+// size, one byte shorter and one longer: each time the tool works on its own folder.
+// (tests/windows/module_path_check.sh does the same for the Windows build.)
+TEST(StartPosix, ExecutablePathAroundEverySizeOfItsBuffer) {
+  TempFolder parent;
+  const fs::path base = fs::canonical(parent.path());
+  for (size_t size = 256; size <= 2048; size *= 2) {
+    for (size_t length : {size - 1, size, size + 1}) {
+      SCOPED_TRACE(length);
+      // Folders of at most 200 characters, so that the path to Tabulon.exe has `length` of them.
+      fs::path folder = base / std::to_string(length);
+      size_t left = length - (ToolFolderText(folder) + "Tabulon.exe").size();
+      for (size_t parts = (left + 200) / 201; parts > 0; --parts) {
+        size_t part = (left + parts - 1) / parts;  // a folder name and its separator
+        folder /= std::string(part - 1, 'd');
+        left -= part;
+      }
+      fs::create_directories(folder);
+      ASSERT_EQ((ToolFolderText(folder) + "Tabulon.exe").size(), length);
+      WriteBytes(folder / "x.bin", "x");
+      fs::copy_file(TABULON_EXE_PATH, folder / "Tabulon.exe");
+      ToolRun run = RunCommand("Tabulon.exe", {.environment = {"PATH=" + folder.string()}});
+      EXPECT_TRUE(Contains(run.output, Listed(1, folder, "x.bin", Md5Hex("x")))) << run.output;
+      EXPECT_TRUE(Contains(ReadBytes(folder / "client.ini"), "value_key0=x.bin\r\n"));
+    }
   }
 }
 
