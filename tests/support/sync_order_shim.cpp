@@ -66,10 +66,3 @@ extern "C" int renameat(int fromFolder, const char* from, int toFolder, const ch
   Record("rename " + PathAt(fromFolder, from) + " " + PathAt(toFolder, to));
   return next(fromFolder, from, toFolder, to);
 }
-
-extern "C" int renameat2(int fromFolder, const char* from, int toFolder, const char* to,
-                         unsigned flags) {
-  static const auto next = Next<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
-  Record("rename " + PathAt(fromFolder, from) + " " + PathAt(toFolder, to));
-  return next(fromFolder, from, toFolder, to, flags);
-}
