@@ -1,6 +1,6 @@
 #include "app/name_rules.h"
 
-#include <string>
+#include <string_view>
 
 #include "app/release_files.h"
 #include "inilist/ini_store.h"
@@ -39,11 +39,17 @@ bool IsListableName(std::string_view name) {
   }
   // Device names, alone or before an extension, open a device on Windows, not a file.
   // Windows ignores blanks at the end of the part before the extension: "con .txt" is CON too.
-  std::string stem(name.substr(0, name.find('.')));
-  stem.erase(stem.find_last_not_of(' ') + 1);
-  for (char& c : stem) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") return false;
-  bool numberedPort = stem.size() == 4 && (stem.starts_with("COM") || stem.starts_with("LPT")) &&
-                      stem[3] >= '1' && stem[3] <= '9';
+  std::string_view stem = name.substr(0, name.find('.'));
+  while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
+  if (stem.size() != 3 && stem.size() != 4) return true;
+  char upper[4];
+  for (size_t i = 0; i < stem.size(); ++i) {
+    upper[i] = static_cast<char>(stem[i] >= 'a' && stem[i] <= 'z' ? stem[i] - 'a' + 'A' : stem[i]);
+  }
+  const std::string_view device(upper, stem.size());
+  if (device == "CON" || device == "PRN" || device == "AUX" || device == "NUL") return false;
+  bool numberedPort = device.size() == 4 &&
+                      (device.starts_with("COM") || device.starts_with("LPT")) &&
+                      device[3] >= '1' && device[3] <= '9';
   return !numberedPort;
 }
