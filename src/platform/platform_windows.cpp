@@ -495,7 +495,9 @@ void AppendConsoleForm(std::string_view text, std::string& pending) {
   if (!console) {
     // As the C runtime's text mode writes it.
     for (size_t lineEnd; (lineEnd = text.find('\n')) != std::string_view::npos;) {
-      pending.append(text.substr(0, lineEnd)).append("\r\n");
+      pending.append(text.substr(0, lineEnd));
+      pending.push_back('\r');
+      pending.push_back('\n');
       text.remove_prefix(lineEnd + 1);
     }
     pending.append(text);
