@@ -250,8 +250,8 @@ TEST(StartPosix, OnATerminalAnyKeyEndsTheWaitAndTheTerminalIsPutBack) {
   testing_support::WriteConfigFiles(folder.path());
   fs::copy_file(TABULON_EXE_PATH, folder / "Tabulon.exe");
   // The terminal in line mode shows each LF as CR LF.
-  std::string closing = texts::kRunSucceeded;
-  closing.insert(closing.size() - 1, "\r");
+  const std::string closing =
+      std::string(texts::kRunSucceeded, sizeof texts::kRunSucceeded - 2) + "\r\n";
   for (int signal : {0, SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(signal == 0 ? "a key" : strsignal(signal));
     TerminalRun run(folder / "Tabulon.exe");
