@@ -60,9 +60,11 @@ int BuildFileLists(CFileListWriter& writer, const ExecutableFolder& home,
       FilesToList(entries, home.executableName, writer, digested);
   CDigestQueue digests(folder, std::move(digested), digesting);
   int fileCount = 0;
+  std::string path;  // each file's full path, in one buffer for the whole scan
   for (const ScannedFile& file : files) {
     const std::string& name = file.entry->name;
-    platform::PrintText(texts::kFileStarted, ++fileCount, folder.PathOf(name).c_str());
+    path.assign(folder.Path()).append(name);
+    platform::PrintText(texts::kFileStarted, ++fileCount, path.c_str());
     if (file.refused) {
       platform::PrintText(texts::kNameRefused, name.c_str());
       ++failures;
