@@ -97,11 +97,13 @@ TEST(EncodedIni, EncodedCopyOfUtf16TextIsThatOfItsGbkText) {
   EXPECT_EQ(EncodeConfigText("\xFE\xFF" + Utf16(u"[s]\r\n", true)), std::nullopt);
 }
 
-// A list written into files of each encoding: the whole file after, and each value read back.
+// A list written into files of each encoding, key by key and as a list: the whole file after,
+// and each value read back.
 TEST(EncodedIni, WritesNewTextInTheFileEncodingAndKeepsEveryOtherByte) {
+  const OrderedList list = {{"\xCA\xFD\xBE\xDD.pak", "d0"}};
   const KeyValueWrites writes = {
-      {"value_count", "2"}, {"value_key0", "\xCA\xFD\xBE\xDD.pak"}, {"value_0", "d0"}};
-  const std::u16string list = u"value_count=2\r\nvalue_key0=\u6570\u636E.pak\r\nvalue_0=d0\r\n";
+      {"value_count", "1"}, {"value_key0", "\xCA\xFD\xBE\xDD.pak"}, {"value_0", "d0"}};
+  const std::u16string lines = u"value_count=1\r\nvalue_key0=\u6570\u636E.pak\r\nvalue_0=d0\r\n";
   struct {
     std::string before;
     std::string after;
@@ -109,20 +111,21 @@ TEST(EncodedIni, WritesNewTextInTheFileEncodingAndKeepsEveryOtherByte) {
       {Utf16File(u"; \u6CE8\u91CA\n[updateserver]\r\nURL=http://x\r\n[FILE]\n Value_Count\t= 5\n"
                  u"value_key0=old\r\n\r\n[other]\rk=\U0001F600\xDC00\r"),
        Utf16File(
-           u"; \u6CE8\u91CA\n[updateserver]\r\nURL=http://x\r\n[FILE]\n Value_Count\t= 2\n"
+           u"; \u6CE8\u91CA\n[updateserver]\r\nURL=http://x\r\n[FILE]\n Value_Count\t= 1\n"
            u"value_key0=\u6570\u636E.pak\r\nvalue_0=d0\r\n\r\n[other]\rk=\U0001F600\xDC00\r")},
-      {"\xFF\xFE", Utf16File(u"[file]\r\n" + list)},
-      {Utf16File(u"[a]\nx=1"), Utf16File(u"[a]\nx=1\r\n[file]\r\n" + list)},
+      {"\xFF\xFE", Utf16File(u"[file]\r\n" + lines)},
+      {Utf16File(u"[a]\nx=1"), Utf16File(u"[a]\nx=1\r\n[file]\r\n" + lines)},
       // An odd last byte stays last, after the lines added at the end.
-      {Utf16File(u"[a]\r\n") + "\x7F", Utf16File(u"[a]\r\n[file]\r\n" + list) + "\x7F"},
+      {Utf16File(u"[a]\r\n") + "\x7F", Utf16File(u"[a]\r\n[file]\r\n" + lines) + "\x7F"},
       // A UTF-8 file gets the same code page 936 bytes as a file without a mark.
-      {"\xEF\xBB\xBF[file]\r\nvalue_count=1\r\nvalue_key0=\xE5\x80\xBC\r\n[u]\nURL=\xE5\x80\xBC\n",
-       "\xEF\xBB\xBF[file]\r\nvalue_count=2\r\nvalue_key0=\xCA\xFD\xBE\xDD.pak\r\nvalue_0=d0\r\n"
+      {"\xEF\xBB\xBF[file]\r\nvalue_count=5\r\nvalue_key0=\xE5\x80\xBC\r\n[u]\nURL=\xE5\x80\xBC\n",
+       "\xEF\xBB\xBF[file]\r\nvalue_count=1\r\nvalue_key0=\xCA\xFD\xBE\xDD.pak\r\nvalue_0=d0\r\n"
        "[u]\nURL=\xE5\x80\xBC\n"},
   };
   for (const auto& c : cases) {
     std::string after = ApplyIniWrites(c.before, "file", writes);
     EXPECT_EQ(after, c.after) << testing::PrintToString(c.before);
+    EXPECT_EQ(ApplyIniList(c.before, "file", list), c.after) << testing::PrintToString(c.before);
     if (!c.before.starts_with("\xFF\xFE")) continue;
     for (const auto& [key, value] : writes) EXPECT_EQ(ReadIniValue(after, "file", key, ""), value);
   }

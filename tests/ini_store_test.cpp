@@ -132,14 +132,56 @@ TEST(ProfileWrite, KeepsCrOnlyLineEnds) {
             "[file]\rvalue_count=3\r[b]\ry=2\r");
 }
 
+// The profile writes that writing `list` as a numbered list stands for.
+KeyValueWrites ListWrites(const OrderedList& list) {
+  KeyValueWrites writes = {{"value_count", std::to_string(list.Size())}};
+  for (size_t i = 0; i < list.Size(); ++i) {
+    writes.emplace_back("value_key" + std::to_string(i), list.Entries()[i].Key());
+    writes.emplace_back("value_" + std::to_string(i), list.Entries()[i].Value());
+  }
+  return writes;
+}
+
+// The list write tells the list's keys in the file by their form alone: every other spelling of
+// a key, and keys of the list's form past its end, must stay as the profile writes leave them.
+TEST(ListWrite, GivesWhatTheProfileWritesOfTheListGive) {
+  OrderedList list;
+  for (int i = 0; i < 12; ++i)
+    list.Insert(std::string("\xCA\xFD").append(std::to_string(i)), std::to_string(i));
+  const std::string cases[] = {
+      "",
+      "[updateserver]\r\nURL=http://x\r\n",
+      "[a]\nx=1",
+      "[file]",
+      "[FILE] ; list\r\n  Value_Count = 20 \r\nVALUE_KEY0=o\r\nvalue_0 "
+      "=\to\r\n\r\n[o]\r\nvalue_1=k\r\n",
+      "[file]\nvalue_key01=x\nvalue_key+1=x\nvalue_key-1=x\nvalue_key 1=x\nvalue_key=x\nvalue_=x\n"
+      "value_key1x=x\nvalue_key18446744073709551617=x\nvalue_00=x\nvalue_keyA=x\nvalue_count0=x\n"
+      "value_key10=o\nvalue_10=o\nvalue_key12=former\nvalue_12=former\nvalue_key40=former\nvalue_"
+      "40=x\n"
+      "value_key2=o\nvalue_key2=dup\n",
+      "value_count=1\n[file]\nvalue_count=2\n\n\n[file]\nvalue_key0=second section\n",
+      "\xEF\xBB\xBF[file]\r\nvalue_key0=\xE5\x80\xBC\r\n",
+      "[file]\rvalue_count=1\r[b]\ry=2\r",
+  };
+  for (const std::string& content : cases) {
+    EXPECT_EQ(ApplyIniList(content, "file", list),
+              ApplyIniWrites(content, "file", ListWrites(list)))
+        << testing::PrintToString(content);
+    EXPECT_EQ(ApplyIniList(content, "file", OrderedList{}),
+              ApplyIniWrites(content, "file", {{"value_count", "0"}}))
+        << testing::PrintToString(content);
+  }
+}
+
 TEST(ListOrder, FollowsMultibyteCharacterCodes) {
   OrderedList list;
   for (const char* key :
        {"b", "B", "a", "a.txt", "a|x", "_", "\xFF", "\x80", "\xB0\xA1", "\x81\x40"}) {
-    list.emplace(key, "");
+    list.Insert(key, "");
   }
   std::vector<std::string> keys;
-  for (const auto& entry : list) keys.push_back(entry.first);
+  for (const auto& entry : list) keys.emplace_back(entry.Key());
   // Byte order for ASCII; 0x80 and 0xFF are single characters below every double-byte one.
   std::vector<std::string> expected = {"B", "_",    "a",    "a.txt",    "a|x",
                                        "b", "\x80", "\xFF", "\x81\x40", "\xB0\xA1"};
@@ -150,9 +192,10 @@ TEST(ListOrder, FollowsMultibyteCharacterCodes) {
 
 TEST(ListOrder, KeepsTheFirstValueOfAKey) {
   OrderedList list;
-  list.emplace("a", "first");
-  list.emplace("a", "second");
-  EXPECT_EQ(list.at("a"), "first");
+  list.Insert("a", "first");
+  list.Insert("a", "second");
+  ASSERT_NE(list.Find("a"), nullptr);
+  EXPECT_EQ(list.Find("a")->Value(), "first");
 }
 
 class XIniFileTest : public ::testing::Test {
@@ -179,7 +222,7 @@ TEST_F(XIniFileTest, WritesTheNumberedListAndKeepsAFormerLongerList) {
 
 TEST_F(XIniFileTest, NumbersPastTenAndWritesOnlyTheCountForAnEmptyList) {
   OrderedList list;
-  for (int i = 100; i < 111; ++i) list.emplace(std::string("f").append(std::to_string(i)), "d");
+  for (int i = 100; i < 111; ++i) list.Insert(std::string("f").append(std::to_string(i)), "d");
   ASSERT_EQ(m_File.WriteList(list), 1);
   EXPECT_EQ(ReadIniValue(Content(), "file", "value_key10", ""), "f110");
   EXPECT_EQ(ReadIniValue(Content(), "file", "value_10", ""), "d");

@@ -50,10 +50,11 @@ const std::string* CFileListWriter::ServerUrl() {
 }
 
 int CFileListWriter::AddFile(const std::string& name, const std::string& digestHex) {
-  // The listing order is mostly the lists' order too: the end is the place to look first.
-  m_ClientList.emplace_hint(m_ClientList.end(), name, digestHex);
+  m_ClientList.Insert(name, digestHex);
   if (const std::string* url = ServerUrl()) {
-    m_UpdateList.emplace_hint(m_UpdateList.end(), name + "|" + digestHex, *url + "/client/" + name);
+    m_UpdateKey.assign(name).append("|").append(digestHex);
+    m_UpdateValue.assign(*url).append("/client/").append(name);
+    m_UpdateList.Insert(m_UpdateKey, m_UpdateValue);
   }
   m_ListsChanged = true;
   return m_WriteAfterEveryFile ? WriteChangedLists() : 1;

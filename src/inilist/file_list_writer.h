@@ -79,6 +79,9 @@ class CFileListWriter {
   CXIniFile m_ClientIni;
   OrderedList m_UpdateList;
   OrderedList m_ClientList;
+  // Where an update list entry is put together; kept, so that a file costs no allocation.
+  std::string m_UpdateKey;
+  std::string m_UpdateValue;
 
   bool m_WriteAfterEveryFile;
   bool m_ListsChanged = false;

@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "inilist/ordered_list.h"
 #include "platform/platform.h"
 
 // The value of `key` in `section` of INI text `content`, read as the Windows profile read does:
@@ -54,6 +55,16 @@ using KeyValueWrites = std::vector<std::pair<std::string, std::string>>;
 // stands (the text up to the value is kept); a key not present is added after the section's
 // last non-blank line; a missing section is added at the end. Lines that are not changed keep
 // every byte, their line ends included. Added lines end in CR LF. New text is in the file's
-// encoding (see above); text that IsIniWritable refuses comes back unchanged.
+// encoding (see above); text that IsIniWritable refuses comes back unchanged. Costs time in
+// proportion to the text and the writes, and memory for the result and a hash of the writes'
+// keys.
 std::string ApplyIniWrites(std::string_view content, std::string_view section,
                            const KeyValueWrites& writes);
+
+// What ApplyIniWrites gives for the writes of `list` as a numbered list: "value_count" with the
+// number of entries, then "value_key<i>" with the key and "value_<i>" with the value of each
+// entry i in key order, the index in decimal without leading zeros. Tells the keys of the list
+// in the file by their form, without a table of them: for lists of any length it costs time in
+// proportion to the text and the list, and memory for the result and a bit per key written.
+std::string ApplyIniList(std::string_view content, std::string_view section,
+                         const OrderedList& list);

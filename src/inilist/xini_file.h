@@ -1,21 +1,12 @@
 // Threads: a CXIniFile belongs to one thread at a time; two objects of the same path must not
-// write at once. MultibyteLess may run on several threads at once.
+// write at once.
 #pragma once
 
-#include <map>
 #include <string>
 #include <string_view>
 
+#include "inilist/ordered_list.h"
 #include "platform/platform.h"
-
-// Orders keys as the runtime's multibyte comparison in the ANSI code page does: by character
-// codes, a double-byte character counting as lead byte * 256 + second byte. Case-sensitive.
-struct MultibyteLess {
-  bool operator()(std::string_view a, std::string_view b) const;
-};
-
-// The ordered list: unique keys in multibyte order; inserting a present key changes nothing.
-using OrderedList = std::map<std::string, std::string, MultibyteLess>;
 
 // One INI file of the run, the file `m_FileName` of the folder `m_Folder`, written into its
 // section "file". The folder must stay open as long as the object writes.
@@ -27,6 +18,7 @@ class CXIniFile {
 
   // Writes `list` into section "file" as value_count, then value_key<i> and value_<i> for each
   // entry in key order, in one atomic replace of the file. Keys of a former, longer list stay.
+  // Costs time in proportion to the file and the list, whatever their length.
   // Returns 1, or 0 when the file could not be read or written or holds text the INI store does
   // not write (IsIniWritable); it is then left as it was.
   int WriteList(const OrderedList& list);

@@ -289,6 +289,23 @@ void CheckLines(const std::vector<Line>& before, const std::vector<Line>& after,
   if (i != before.size()) Fail("a line was lost", before[i].text);
 }
 
+// The values written, two by two as key and value, written as a list give what the profile
+// writes of that list give: the list write tells the list's keys in the file by their form.
+void CheckListWrite(const std::string& content, const KeyValueWrites& writes) {
+  OrderedList list;
+  for (size_t i = 0; i + 1 < writes.size(); i += 2) {
+    list.Insert(writes[i].second, writes[i + 1].second);
+  }
+  KeyValueWrites listWrites = {{"value_count", std::to_string(list.Size())}};
+  for (size_t i = 0; i < list.Size(); ++i) {
+    listWrites.emplace_back("value_key" + std::to_string(i), list.Entries()[i].Key());
+    listWrites.emplace_back("value_" + std::to_string(i), list.Entries()[i].Value());
+  }
+  if (ApplyIniList(content, "file", list) != ApplyIniWrites(content, "file", listWrites)) {
+    Fail("list write");
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -312,6 +329,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   g_Content = &content;
   g_Writes = &writes;
   g_Result = &result;
+  CheckListWrite(content, writes);
   const Units before = UnitsOf(content);
   const Units after = UnitsOf(result);
 
