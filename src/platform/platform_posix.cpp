@@ -502,7 +502,7 @@ bool ListDirectory(const Folder& folder, std::vector<DirEntry>& entries) {
     std::string_view name = entry->d_name;
     if (name == "." || name == "..") continue;
     std::u16string units = Utf8ToUtf16Lossy(name);
-    names.push_back({UpperCased(units), units, std::string(name), entry->d_type,
+    names.push_back({UnitOrderKey(UpperCased(units)), units, std::string(name), entry->d_type,
                      static_cast<std::uint64_t>(entry->d_ino)});
   }
   struct stat folderInfo;

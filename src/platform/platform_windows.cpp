@@ -390,7 +390,7 @@ bool ListDirectory(const Folder& folder, std::vector<DirEntry>& entries) {
       std::u16string units(reinterpret_cast<const char16_t*>(found->FileName),
                            found->FileNameLength / sizeof(WCHAR));
       if (units != u"." && units != u"..") {
-        names.push_back({UpperCased(units),
+        names.push_back({UnitOrderKey(UpperCased(units)),
                          units,
                          {},
                          found->FileAttributes,

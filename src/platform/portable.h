@@ -29,33 +29,36 @@ void AppendUtf16(char32_t code, std::u16string& units);
 // the Windows listing shows it.
 std::u16string Utf8ToUtf16Lossy(std::string_view utf8);
 
+// UTF-16 units as bytes, high byte first, so that comparing the bytes compares the units.
+std::string UnitOrderKey(std::u16string_view units);
+
 // One entry of a folder as the system lists it, before the listing is put in order.
 struct ListedName {
-  std::u16string upper;  // the name upper-cased as NTFS does it
+  std::string upper;     // the name upper-cased as NTFS does it, as its UnitOrderKey
   std::u16string units;  // the name itself
   std::string native;  // the name's bytes on a system whose names are bytes; ties are broken by it
   unsigned type = 0;   // what the system tells of the entry's kind
   std::uint64_t index = 0;  // the file's number on its volume, as the listing gives it
 };
 
-// Puts `names` in the order NTFS lists them: by upper-cased UTF-16 units, then by the units
+// `names` in the order NTFS lists them: by upper-cased UTF-16 units, then by the units
 // themselves (uppercase first), then by the native bytes.
-void SortInNtfsOrder(std::vector<ListedName>& names);
+std::vector<const ListedName*> InNtfsOrder(const std::vector<ListedName>& names);
 
-// Puts `names` in order and returns the listing's entries "." and ".." followed by one entry per
-// name, in that order, made by `toEntry`; names equal after upper-casing are marked as twins.
+// The listing's entries "." and ".." followed by one entry per name, in the order NTFS lists
+// them, made by `toEntry`; names equal after upper-casing are marked as twins.
 template <typename ToEntry>
-std::vector<DirEntry> OrderedListing(std::vector<ListedName>& names, ToEntry toEntry) {
-  SortInNtfsOrder(names);
+std::vector<DirEntry> OrderedListing(const std::vector<ListedName>& names, ToEntry toEntry) {
+  const std::vector<const ListedName*> order = InNtfsOrder(names);
   std::vector<DirEntry> entries;
-  entries.reserve(names.size() + 2);
+  entries.reserve(order.size() + 2);
   entries.push_back({".", true, true, false, {}});
   entries.push_back({"..", true, true, false, {}});
-  for (size_t i = 0; i < names.size(); ++i) {
+  for (size_t i = 0; i < order.size(); ++i) {
     // The order puts names equal after upper-casing next to each other.
-    bool twin = (i > 0 && names[i - 1].upper == names[i].upper) ||
-                (i + 1 < names.size() && names[i + 1].upper == names[i].upper);
-    entries.push_back(toEntry(names[i]));
+    bool twin = (i > 0 && order[i - 1]->upper == order[i]->upper) ||
+                (i + 1 < order.size() && order[i + 1]->upper == order[i]->upper);
+    entries.push_back(toEntry(*order[i]));
     entries.back().hasCaseTwin = twin;
   }
   return entries;
