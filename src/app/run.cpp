@@ -36,8 +36,10 @@ int RunTabulon(const RunOptions& options) {
   int failures = 0;
   std::vector<ConfigFilePair> configPairs;
   // client_e.ini encodes client.ini as the scan left it.
-  if (WriteFileLists(home, options, configPairs, failures) == 1 &&
-      !EncodeConfigFiles(home.folder, configPairs)) {
+  int listed = WriteFileLists(home, options, configPairs, failures);
+  // The lists are gone: the copies are made in the memory they held.
+  platform::ReleaseFreedMemory();
+  if (listed == 1 && !EncodeConfigFiles(home.folder, configPairs)) {
     ++failures;
   }
   platform::PrintText("%s", failures == 0 ? texts::kRunSucceeded : texts::kRunFailed);

@@ -37,18 +37,17 @@ std::vector<ScannedFile> FilesToList(const std::vector<platform::DirEntry>& entr
   return files;
 }
 
-}  // namespace
-
-int BuildFileLists(CFileListWriter& writer, const ExecutableFolder& home,
-                   const DigestPlan& digesting, std::vector<ConfigFilePair>& configPairs,
-                   int& failures) {
+// Lists the folder and records every file in both lists of `writer`, writing the lists only where
+// reading a file needs them on disk. Returns false when the listing could not start.
+bool ScanFolder(CFileListWriter& writer, const ExecutableFolder& home, const DigestPlan& digesting,
+                std::vector<ConfigFilePair>& configPairs, int& failures) {
   const platform::Folder& folder = home.folder;
   std::vector<platform::DirEntry> entries;
   bool listed = platform::ListDirectory(folder, entries);
   platform::PrintText("%s", texts::kSearchStarted);
   if (!listed) {
     platform::PrintText(texts::kFolderUnlistable, folder.Path().c_str());
-    return 0;
+    return false;
   }
   KnownSpellings spellings = SpellKnownNames(entries);
   failures += spellings.spelledSeveralWays;
@@ -81,6 +80,17 @@ int BuildFileLists(CFileListWriter& writer, const ExecutableFolder& home,
     if (!writer.AddFile(name, digestHex)) ++failures;
     platform::PrintText(texts::kFileDone, name.c_str(), digestHex.c_str());
   }
+  return true;
+}
+
+}  // namespace
+
+int BuildFileLists(CFileListWriter& writer, const ExecutableFolder& home,
+                   const DigestPlan& digesting, std::vector<ConfigFilePair>& configPairs,
+                   int& failures) {
+  if (!ScanFolder(writer, home, digesting, configPairs, failures)) return 0;
+  // The listing and the digest queue are gone: the lists are written in the memory they held.
+  platform::ReleaseFreedMemory();
   if (!writer.WriteChangedLists()) ++failures;
   return 1;
 }

@@ -133,6 +133,13 @@ struct DirEntry {
 // as its end does.
 bool ListDirectory(const Folder& folder, std::vector<DirEntry>& entries);
 
+// ---- Memory -----------------------------------------------------------------------------
+
+// Gives the memory the program has freed back to the system, where the C library would keep it
+// for its next allocations: between the phases of a run over many files, so that the memory one
+// phase freed does not add to the next one's.
+void ReleaseFreedMemory();
+
 // ---- Files --------------------------------------------------------------------------------
 
 // A regular file of a folder open for reading front to back, whose content must not change

@@ -5,6 +5,7 @@
 #include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
+#include <malloc.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -533,6 +534,15 @@ bool ListDirectory(const Folder& folder, std::vector<DirEntry>& entries) {
     return entry;
   });
   return true;
+}
+
+// ---- Memory
+
+void ReleaseFreedMemory() {
+#ifdef __GLIBC__
+  // Pages freed amid pages still in use stay with the process otherwise.
+  ::malloc_trim(0);
+#endif
 }
 
 // ---- Files

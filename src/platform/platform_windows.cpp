@@ -8,6 +8,7 @@
 // Wherever Windows leaves a choice (the order of a listing, characters of the code page's
 // user-defined area, a link in place of an INI file, a path longer than MAX_PATH), the choice is
 // the one the POSIX build makes, so that both builds give the same bytes for the same folder.
+#include <malloc.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -419,6 +420,13 @@ bool ListDirectory(const Folder& folder, std::vector<DirEntry>& entries) {
     return entry;
   });
   return true;
+}
+
+// ---- Memory
+
+void ReleaseFreedMemory() {
+  // The C runtime's heap keeps freed pages for its next allocations otherwise.
+  _heapmin();
 }
 
 // ---- Files
