@@ -230,7 +230,8 @@ bool IsConsole(HANDLE handle) {
 
 bool WriteAll(HANDLE file, std::string_view content) {
   while (!content.empty()) {
-    DWORD chunk = static_cast<DWORD>(std::min<size_t>(content.size(), 1u << 30));
+    // Pieces of 1 MiB, as the POSIX build writes: Wine makes each call one write of Linux.
+    DWORD chunk = static_cast<DWORD>(std::min<size_t>(content.size(), 1u << 20));
     DWORD written = 0;
     if (!WriteFile(file, content.data(), chunk, &written, nullptr) || written == 0) return false;
     content.remove_prefix(written);
