@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <random>
+
 #include "inilist/xini_file.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
@@ -175,27 +178,58 @@ TEST(ListWrite, GivesWhatTheProfileWritesOfTheListGive) {
 }
 
 TEST(ListOrder, FollowsMultibyteCharacterCodes) {
-  OrderedList list;
-  for (const char* key :
-       {"b", "B", "a", "a.txt", "a|x", "_", "\xFF", "\x80", "\xB0\xA1", "\x81\x40"}) {
-    list.Insert(key, "");
+  // Byte order for ASCII; 0x80 and 0xFF are single characters below every double-byte one. The
+  // list goes by bytes until a key holds 0xFF, which breaks the byte order, however it is read.
+  const std::vector<std::string> expected = {"B", "_",    "a",    "a.txt",    "a|x",
+                                             "b", "\x80", "\xFF", "\x81\x40", "\xB0\xA1"};
+  for (size_t readAfter : {0, 7, 9}) {
+    OrderedList list;
+    for (const char* key :
+         {"b", "B", "a", "a.txt", "a|x", "_", "\xB0\xA1", "\xFF", "\x81\x40", "\x80"}) {
+      list.Insert(key, "");
+      if (list.Size() == readAfter) list.Entries();
+    }
+    std::vector<std::string> keys;
+    for (const auto& entry : list) keys.emplace_back(entry.Key());
+    EXPECT_EQ(keys, expected) << "read after " << readAfter;
   }
-  std::vector<std::string> keys;
-  for (const auto& entry : list) keys.emplace_back(entry.Key());
-  // Byte order for ASCII; 0x80 and 0xFF are single characters below every double-byte one.
-  std::vector<std::string> expected = {"B", "_",    "a",    "a.txt",    "a|x",
-                                       "b", "\x80", "\xFF", "\x81\x40", "\xB0\xA1"};
-  EXPECT_EQ(keys, expected);
   EXPECT_EQ(platform::CompareMultibyte("a\xB0\xA1", "a\xFF"), 1);
   EXPECT_EQ(platform::CompareMultibyte("\xB0\xA1", "\xB0\xA1\xB0\xA1"), -1);
 }
 
+// A key inserted again keeps its first value, whether the list was read in between or not, also
+// among many keys sorted and merged in large runs.
 TEST(ListOrder, KeepsTheFirstValueOfAKey) {
   OrderedList list;
   list.Insert("a", "first");
   list.Insert("a", "second");
   ASSERT_NE(list.Find("a"), nullptr);
   EXPECT_EQ(list.Find("a")->Value(), "first");
+  list.Insert("a", "third");
+  EXPECT_EQ(list.Find("a")->Value(), "first");
+
+  auto multibyteLess = [](const std::string& a, const std::string& b) {
+    return platform::CompareMultibyte(a, b) < 0;
+  };
+  std::map<std::string, std::string, decltype(multibyteLess)> expected(multibyteLess);
+  std::mt19937 random(20261209);
+  OrderedList many;
+  for (int i = 0; i < 60000; ++i) {
+    // Double-byte keys from a range small enough that most come again, far apart.
+    unsigned code = std::uniform_int_distribution<unsigned>(0x8140, 0x8140 + 20000)(random);
+    std::string key = {static_cast<char>(code >> 8), static_cast<char>(code & 0xFF), 'k'};
+    std::string value = std::to_string(i);
+    expected.emplace(key, value);
+    many.Insert(key, value);
+    if (i % 25000 == 0) many.Entries();
+  }
+  ASSERT_EQ(many.Size(), expected.size());
+  auto entry = many.begin();
+  for (const auto& [key, value] : expected) {
+    ASSERT_EQ(entry->Key(), key);
+    ASSERT_EQ(entry->Value(), value) << testing::PrintToString(key);
+    ++entry;
+  }
 }
 
 class XIniFileTest : public ::testing::Test {

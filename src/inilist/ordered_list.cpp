@@ -11,9 +11,16 @@ namespace {
 // little.
 constexpr size_t kBlockSize = 64 * 1024;
 
-bool KeyLess(const OrderedList::Entry& a, const OrderedList::Entry& b) {
-  return platform::CompareMultibyte(a.Key(), b.Key()) < 0;
-}
+// The order of the keys, by bytes while they allow it: several times as fast.
+struct KeyLess {
+  bool asBytes;
+  bool operator()(std::string_view a, std::string_view b) const {
+    return asBytes ? a < b : platform::CompareMultibyte(a, b) < 0;
+  }
+  bool operator()(const OrderedList::Entry& a, const OrderedList::Entry& b) const {
+    return (*this)(a.Key(), b.Key());
+  }
+};
 
 // The comparison is 0 only for the same bytes.
 bool SameKey(const OrderedList::Entry& a, const OrderedList::Entry& b) {
@@ -43,6 +50,7 @@ char* OrderedList::Allocate(size_t size) {
 void OrderedList::Insert(std::string_view key, std::string_view value) {
   constexpr size_t kLargest = UINT32_MAX;
   if (key.size() > kLargest || value.size() > kLargest) throw std::length_error("list entry");
+  m_KeysCompareAsBytes = m_KeysCompareAsBytes && platform::ComparesAsBytes(key);
   char* text = Allocate(key.size() + value.size());
   std::copy(key.begin(), key.end(), text);
   std::copy(value.begin(), value.end(), text + key.size());
@@ -52,17 +60,21 @@ void OrderedList::Insert(std::string_view key, std::string_view value) {
   entry.m_ValueSize = static_cast<std::uint32_t>(value.size());
 }
 
+void OrderedList::PutInOrder() const {
+  if (m_Ordered == m_Entries.size()) return;
+  // Stable sorts and merges keep the first insert of a key ahead of the later ones, which unique
+  // then drops.
+  auto inserted = m_Entries.begin() + static_cast<std::ptrdiff_t>(m_Ordered);
+  const KeyLess less{m_KeysCompareAsBytes};
+  std::stable_sort(inserted, m_Entries.end(), less);
+  m_Entries.erase(std::unique(inserted, m_Entries.end(), SameKey), m_Entries.end());
+  std::inplace_merge(m_Entries.begin(), inserted, m_Entries.end(), less);
+  m_Entries.erase(std::unique(m_Entries.begin(), m_Entries.end(), SameKey), m_Entries.end());
+  m_Ordered = m_Entries.size();
+}
+
 std::span<const OrderedList::Entry> OrderedList::Entries() const {
-  if (m_Ordered < m_Entries.size()) {
-    // Stable sorts and merges keep the first insert of a key ahead of the later ones, which
-    // unique then drops.
-    auto inserted = m_Entries.begin() + static_cast<std::ptrdiff_t>(m_Ordered);
-    std::stable_sort(inserted, m_Entries.end(), KeyLess);
-    m_Entries.erase(std::unique(inserted, m_Entries.end(), SameKey), m_Entries.end());
-    std::inplace_merge(m_Entries.begin(), inserted, m_Entries.end(), KeyLess);
-    m_Entries.erase(std::unique(m_Entries.begin(), m_Entries.end(), SameKey), m_Entries.end());
-    m_Ordered = m_Entries.size();
-  }
+  PutInOrder();
   return m_Entries;
 }
 

@@ -72,4 +72,6 @@ int CompareMultibyte(std::string_view a, std::string_view b) {
   return 0;
 }
 
+bool ComparesAsBytes(std::string_view text) { return text.find('\xFF') == std::string_view::npos; }
+
 }  // namespace platform

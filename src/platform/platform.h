@@ -86,6 +86,12 @@ size_t FindLastSeparator(std::string_view path);
 // first. Returns -1, 0 or 1.
 int CompareMultibyte(std::string_view a, std::string_view b);
 
+// True when `text` holds no byte 0xFF. Texts of which this holds compare byte by byte (as
+// unsigned values) as CompareMultibyte compares them: at the first difference a lead byte meets
+// another lead byte, the same lead byte's second byte, or a single byte below it, 0xFF being the
+// one single byte above the lead bytes. File names and digests in the ANSI code page hold none.
+bool ComparesAsBytes(std::string_view text);
+
 // True when `a` and `b` are equal but for the case of ASCII letters, as Windows matches the
 // names the tool knows (client.ini, Tabulon.exe, ...); a double-byte character matches only
 // itself.

@@ -1,7 +1,8 @@
 // Fuzz target for the multibyte order of the file lists: on any byte strings it must be a strict
 // weak order that is consistent with byte equality, or the ordered list would lose or misplace
 // entries, and it must agree with the plain walk over both texts character by character, which
-// the comparison shortens by starting at the first differing byte.
+// the comparison shortens by starting at the first differing byte, and with the bytes' order for
+// texts without 0xFF, by which the lists sort their keys.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdio>
@@ -53,6 +54,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (xy != -platform::CompareMultibyte(*y, *x)) Fail("antisymmetric");
       if ((xy == 0) != (*x == *y)) Fail("0 exactly for equal bytes");
       if (xy != WalkFromTheStart(*x, *y)) Fail("same as the walk from the start");
+      const int bytes = x->compare(*y);
+      if (platform::ComparesAsBytes(*x) && platform::ComparesAsBytes(*y) &&
+          xy != (bytes < 0 ? -1 : bytes > 0 ? 1 : 0)) {
+        Fail("same as the bytes where neither text holds 0xFF");
+      }
       for (const std::string* z : texts) {
         const int yz = platform::CompareMultibyte(*y, *z);
         const int xz = platform::CompareMultibyte(*x, *z);
