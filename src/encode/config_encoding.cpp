@@ -18,9 +18,11 @@ std::string TextModeBytes(std::string_view source) {
   source = source.substr(0, source.find('\x1A'));
   std::string delivered;
   delivered.reserve(source.size());
-  for (size_t i = 0; i < source.size(); ++i) {
-    if (source[i] == '\r' && i + 1 < source.size() && source[i + 1] == '\n') continue;
-    delivered.push_back(source[i]);
+  // The bytes up to each CR LF are copied as one run; the CR is left out.
+  for (size_t start = 0; start < source.size();) {
+    size_t lineEnd = std::min(source.find("\r\n", start), source.size());
+    delivered.append(source.substr(start, lineEnd - start));
+    start = lineEnd + 1;
   }
   return delivered;
 }
@@ -45,7 +47,12 @@ std::optional<std::string> EncodeConfigText(std::string_view source) {
     source = converted;
   }
   const std::string delivered = TextModeBytes(source);
+  // Room for the whole copy, so that the text of a large file is never copied as it grows: each
+  // chunk, a line or a piece of one, takes at most 4 / 3 of its bytes and 6 more.
+  size_t chunks = static_cast<size_t>(std::count(delivered.begin(), delivered.end(), '\n')) +
+                  delivered.size() / (kChunkCapacity - 1) + 1;
   std::string encodedFile;
+  encodedFile.reserve(delivered.size() / 3 * 4 + 6 * chunks);
   char encoded[kEncodedCapacity];
   for (std::string_view rest = delivered; !rest.empty();) {
     // A chunk: the line up to and including its LF, at most kChunkCapacity - 1 bytes of it.
