@@ -1,5 +1,8 @@
 #include "inilist/file_list_writer.h"
 
+#include <system_error>
+#include <thread>
+
 #include "inilist/ini_store.h"
 #include "texts/console_texts.h"
 
@@ -78,10 +81,24 @@ int CFileListWriter::WriteChangedLists() {
   m_ListsChanged = false;
   // Addresses without their server would send every client to the wrong place.
   bool updateUsable = !m_UpdateIniSeveral && ServerUrl() != nullptr;
+  PutBothListsInOrder();
+  // update_file.ini first: a run stopped between the two leaves client.ini as it was.
   int updateWritten = WriteOneList(m_UpdateIni, m_UpdateList, updateUsable, m_UpdateFailureTold);
   int clientWritten =
       WriteOneList(m_ClientIni, m_ClientList, !m_ClientIniSeveral, m_ClientFailureTold);
   return updateWritten && clientWritten;
+}
+
+void CFileListWriter::PutBothListsInOrder() {
+  // The update list on a thread of its own when the system gives one: sorting a list of many
+  // files takes a while, and after the last file the other core is free.
+  std::thread updateSorter;
+  try {
+    updateSorter = std::thread([this] { m_UpdateList.Entries(); });
+  } catch (const std::system_error&) {
+  }
+  m_ClientList.Entries();
+  if (updateSorter.joinable()) updateSorter.join();
 }
 
 int CFileListWriter::WriteOneList(CXIniFile& target, const OrderedList& list, bool usable,

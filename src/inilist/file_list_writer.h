@@ -1,4 +1,5 @@
-// Threads: the writer belongs to one thread, the scan's; it prints to the console.
+// Threads: the writer belongs to one thread, the scan's; it prints to the console. It sorts the
+// update list on a thread of its own while it sorts the client list.
 #pragma once
 
 #include <optional>
@@ -70,6 +71,8 @@ class CFileListWriter {
   int WriteChangedLists();
 
  private:
+  // Sorts both lists, the update list on a thread of its own.
+  void PutBothListsInOrder();
   // Writes `list` unless it is not `usable`; reports the first failure unless `told`.
   int WriteOneList(CXIniFile& target, const OrderedList& list, bool usable, bool& told);
   // The server URL of client.ini, read once; null when there is none to form addresses with.
