@@ -508,8 +508,8 @@ bool ListDirectory(const Folder& folder, std::vector<DirEntry>& entries) {
     std::string_view name = entry->d_name;
     if (name == "." || name == "..") continue;
     std::u16string units = Utf8ToUtf16Lossy(name);
-    names.push_back({UnitOrderKey(UpperCased(units)), units, std::string(name), entry->d_type,
-                     static_cast<std::uint64_t>(entry->d_ino)});
+    names.push_back({UnitOrderKey(UpperCased(units)), std::move(units), std::string(name),
+                     entry->d_type, static_cast<std::uint64_t>(entry->d_ino)});
   }
   struct stat folderInfo;
   bool folderKnown = ::fstat(folderFd, &folderInfo) == 0;
