@@ -182,6 +182,15 @@ verdict() { awk -v v="$1" -v limit="$2" -v op="$3" -v unit="${4:-}" 'BEGIN {
   ok = op == "<=" ? v <= limit : v >= limit
   printf "%s (%s %s%s)", ok ? "met" : "MISSED", op, limit, unit}'; }
 
+# client_list DIR: the list in DIR/client.ini as md5sum prints it, sorted: "digest  name", the
+# name in UTF-8 (the lists name files in GBK, md5sum in the file system's UTF-8).
+client_list() {
+  iconv -f GBK -t UTF-8 "$1/client.ini" | tr -d '\r' | awk -F= '
+    /^value_key[0-9]+=/ {key[substr($1, 10)] = substr($0, length($1) + 2)}
+    /^value_[0-9]+=/ {digest[substr($1, 7)] = $2}
+    END {for (i in key) print digest[i] "  " key[i]}' | sort
+}
+
 # ---- Folders of many small files with Chinese names. md5sum reads their names through xargs:
 # no command line holds 200,000 of them.
 
@@ -214,11 +223,7 @@ check_many() {
   expected=$(md5sum_many "$1" | sort)
   prepare "$dir" "$tabulon"
   run_prepared "$dir" "$tabulon"
-  # The lists name files in GBK; md5sum in the file system's UTF-8.
-  listed=$(iconv -f GBK -t UTF-8 "$dir/client.ini" | tr -d '\r' | awk -F= '
-    /^value_key[0-9]+=/ {key[substr($1, 10)] = substr($0, length($1) + 2)}
-    /^value_[0-9]+=/ {digest[substr($1, 7)] = $2}
-    END {for (i in key) print digest[i] "  " key[i]}' | sort)
+  listed=$(client_list "$dir")
   if [[ $listed != "$expected" ]]; then
     echo "$0: Tabulon gives other digests than md5sum in $dir" >&2
     exit 1
@@ -241,10 +246,9 @@ compare_many() {
   many_us=$(printf '%s\n' "${tabulon_runs[@]}" | median)
 }
 
-# report_peak_per_file NAME LABEL COUNT LIMIT_KIB: Tabulon's peak resident memory per file of the
-# folder of COUNT files, the largest of 3 runs.
-report_peak_per_file() {
-  local dir=$work/$1 best=0 kib i per_file
+# peak_kib NAME: Tabulon's peak resident memory over the folder in KiB, the largest of 3 runs.
+peak_kib() {
+  local dir=$work/$1 best=0 kib i
   for i in 1 2 3; do
     prepare "$dir" "$tabulon"
     /usr/bin/time -f %M -o "$work/rss" "$dir/Tabulon.exe" </dev/null >/dev/null || true
@@ -252,9 +256,17 @@ report_peak_per_file() {
     ((kib > best)) && best=$kib
   done
   reset_folder "$dir"
-  per_file=$(awk -v k="$best" -v n="$3" 'BEGIN {printf "%.2f", k / n}')
+  echo "$best"
+}
+
+# report_peak_per_file NAME LABEL COUNT LIMIT_KIB: peak_kib per file of the folder of COUNT
+# files.
+report_peak_per_file() {
+  local kib per_file
+  kib=$(peak_kib "$1")
+  per_file=$(awk -v k="$kib" -v n="$3" 'BEGIN {printf "%.2f", k / n}')
   printf '%-40s %5s MiB  %s KiB per file  %s\n' "$2" \
-    "$(awk -v k="$best" 'BEGIN {printf "%.1f", k / 1024}')" "$per_file" \
+    "$(awk -v k="$kib" 'BEGIN {printf "%.1f", k / 1024}')" "$per_file" \
     "$(verdict "$per_file" "$4" "<=" " KiB")"
 }
 
@@ -282,11 +294,7 @@ check_digests() {
   expected=$(cd "$dir" && md5sum -- $(folder_files "$dir") | sort)
   prepare "$1" "$2"
   run_prepared "$@"
-  # The lists name files in GBK; md5sum in the file system's UTF-8.
-  listed=$(iconv -f GBK -t UTF-8 "$dir/client.ini" | tr -d '\r' | awk -F= '
-    /^value_key[0-9]+=/ {key[substr($1, 10)] = substr($0, length($1) + 2)}
-    /^value_[0-9]+=/ {digest[substr($1, 7)] = $2}
-    END {for (i in key) print digest[i] "  " key[i]}' | sort)
+  listed=$(client_list "$dir")
   if [[ $listed != "$expected" ]]; then
     echo "$0: Tabulon ($2 ${3:-}) gives other digests than md5sum in $dir" >&2
     exit 1
@@ -331,16 +339,8 @@ report() {
 
 # report_rss NAME LABEL LIMIT_MIB: Tabulon's peak resident memory, the largest of 3 runs.
 report_rss() {
-  local dir=$work/$1 best=0 kib i mib
-  for i in 1 2 3; do
-    reset_folder "$dir"
-    cp "$tabulon" "$dir/Tabulon.exe"
-    /usr/bin/time -f %M -o "$work/rss" "$dir/Tabulon.exe" </dev/null >/dev/null || true
-    kib=$(tail -n 1 "$work/rss")
-    ((kib > best)) && best=$kib
-  done
-  reset_folder "$dir"
-  mib=$(awk -v k="$best" 'BEGIN {printf "%.1f", k / 1024}')
+  local mib
+  mib=$(awk -v k="$(peak_kib "$1")" 'BEGIN {printf "%.1f", k / 1024}')
   printf '%-40s %5s MiB  %s\n' "$2" "$mib" "$(verdict "$mib" "$3" "<=" " MiB")"
 }
 
