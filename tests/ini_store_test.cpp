@@ -267,6 +267,22 @@ TEST_F(XIniFileTest, NumbersPastTenAndWritesOnlyTheCountForAnEmptyList) {
   EXPECT_EQ(ReadIniValue(Content(), "file", "value_count", ""), "7");
 }
 
+// A list of many files is written in pieces of 1 MiB and read back whole, over a former list
+// too: 60,000 entries make files of some 5 MiB.
+TEST_F(XIniFileTest, WritesAListOfManyMebibytesWholeAndOverItself) {
+  OrderedList list;
+  for (int i = 0; i < 60000; ++i) {
+    list.Insert("\xCA\xFD\xBE\xDD" + std::to_string(i) + ".pak", std::string(32, 'a' + i % 26));
+  }
+  const std::string expected = ApplyIniList("", "file", list);
+  ASSERT_GT(expected.size(), 4u << 20);
+  ASSERT_EQ(m_File.WriteList(list), 1);
+  EXPECT_EQ(Content(), expected);
+  list.Insert("\xCA\xFD", "new");
+  ASSERT_EQ(m_File.WriteList(list), 1);
+  EXPECT_EQ(Content(), ApplyIniList("", "file", list));
+}
+
 TEST_F(XIniFileTest, RefusesAReadOnlyFileAndLeavesIt) {
   WriteBytes(m_Folder / "client.ini", "[file]\r\nvalue_count=0\r\n");
   std::filesystem::permissions(m_Folder / "client.ini", std::filesystem::perms::owner_read |
