@@ -14,6 +14,7 @@
 //   default, as for an unreadable file, and the file is never written (IsIniWritable).
 //
 // Threads: every function may run on several threads at once; they keep no state between calls.
+// ApplyIniList reads its list, which may put itself in order: a list belongs to one thread.
 #pragma once
 
 #include <string>

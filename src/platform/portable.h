@@ -53,13 +53,14 @@ struct OrderedName {
 // themselves (uppercase first), then by the native bytes.
 std::vector<OrderedName> InNtfsOrder(const std::vector<ListedName>& names);
 
+// From this many names on, a listing makes its entries on two threads.
+inline constexpr size_t kNamesWorthAThread = 4096;
+
 // The listing's entries "." and ".." followed by one entry per name, in the order NTFS lists
 // them, made by `toEntry`; names equal after upper-casing are marked as twins. The entries are
 // made in the order of `names`, where their texts lie one after the other, and then moved into
 // order: a listing of many names costs a cache miss or two per name, not one per text. `toEntry`
 // runs on two threads at once for a listing of kNamesWorthAThread names or more.
-inline constexpr size_t kNamesWorthAThread = 4096;
-
 template <typename ToEntry>
 std::vector<DirEntry> OrderedListing(const std::vector<ListedName>& names, ToEntry toEntry) {
   std::vector<DirEntry> made(names.size());
