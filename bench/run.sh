@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
 # Tabulon next to md5sum and md5deep -j2 over the same folders, page cache warm, on this machine:
-# wall time ratios, growth with the number of files, each MD5 level, peak memory, and the MD5
-# kernels alone; and, where Wine and MinGW-w64 are there, the Windows Tabulon.exe under Wine on
+# wall time ratios, growth with the number of files (up to 200,000 small ones), each MD5 level,
+# peak memory, system calls per file, and the MD5 kernels alone; and, where Wine and MinGW-w64 are there, the Windows Tabulon.exe under Wine on
 # every folder beside a floor program (bench/winfloor.c) and the Linux build, output to a file
 # and to a pipe. See bench/README.md for the targets and the figures.
 #
 #   bash bench/run.sh           # everything, medians of 7 runs (9 for the small folders, 5 for
 #                               # the Windows build)
 #   bash bench/run.sh --quick   # medians of 5 (3 for the Windows build), without the two
-#                               # folders of about 2 GiB
+#                               # folders of about 2 GiB and the 200,000 small files
 #
-# The folders are made in a temporary directory (about 5.3 GiB, 1.2 GiB in quick mode) and
+# The folders are made in a temporary directory (about 6.2 GiB, 1.2 GiB in quick mode) and
 # removed at the end. A Wine prefix is created when there is none; a Wine server that runs
 # already is used and left alone.
 set -euo pipefail
