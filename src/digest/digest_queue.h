@@ -3,9 +3,12 @@
 //
 // Each worker drives the lanes of the MD5 kernel (8 with AVX2, 16 with AVX-512) with a
 // CMd5LaneDriver, one file per lane, and takes the next file into a lane as soon as the lane's
-// file ends. A lane reads its file in large pieces into two buffers, so that one is digested
-// while the other is filled; any worker that has nothing better to do fills them. Memory stays
-// bounded whatever the files.
+// file ends. The files are opened ahead, and the lanes take the largest first, so that none is
+// left to run on alone at the end; a file so large that it would end last even so runs alone in
+// a worker, on the faster one-message code, while the others fill the other workers' lanes. A
+// lane reads its file in large pieces into two buffers, so that one is digested while the
+// other is filled; any worker that has nothing better to do fills them. Memory and the files
+// held open stay bounded whatever the files.
 //
 // Threads: one thread, the queue's owner, calls Next(). The workers share with it only the
 // state behind the queue's lock (see digest_queue.cpp).

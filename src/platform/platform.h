@@ -230,6 +230,13 @@ ReadResult ReadWholeFile(const Folder& folder, const std::string& name, std::str
 // new file, never a torn one. Returns false, leaving the old file as it was, on failure.
 bool ReplaceFileAtomically(const Folder& folder, const std::string& name, std::string_view content);
 
+// Makes room for `wanted` files held open at once, as far as the system allows, and returns how
+// many the process may hold: the system's limit is raised towards `wanted` (never lowered), and
+// the process's table of open files is grown to that size now, as the system grows it slowly
+// once threads run (it waits for all of them each time the table doubles). Call it before
+// starting threads. Windows has no such limit to speak of: there it returns `wanted`.
+size_t ReserveOpenFiles(size_t wanted);
+
 // ---- Console ------------------------------------------------------------------------------
 // The texts are collected and written in large pieces, in the order they were given, with the
 // same bytes as if each had been written at once. Redirected to a file, a pipe or the null

@@ -7,6 +7,7 @@
 #include <locale.h>
 #include <malloc.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -618,6 +619,23 @@ bool ReplaceFileAtomically(const Folder& folder, const std::string& name,
   // Make the rename itself durable.
   ::fsync(at);
   return true;
+}
+
+size_t ReserveOpenFiles(size_t wanted) {
+  struct rlimit limit;
+  if (wanted == 0 || ::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted) {
+    struct rlimit raised = limit;
+    raised.rlim_cur = std::min<rlim_t>(wanted, limit.rlim_max);
+    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+  }
+  const size_t allowed =
+      limit.rlim_cur == RLIM_INFINITY ? wanted : std::min<size_t>(wanted, limit.rlim_cur);
+  // A descriptor of the highest number makes the table that large.
+  UniqueFd root(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const UniqueFd highest(
+      root.get() < 0 ? -1 : ::fcntl(root.get(), F_DUPFD_CLOEXEC, static_cast<int>(allowed - 1)));
+  return allowed;
 }
 
 // ---- Console

@@ -495,6 +495,9 @@ bool ReplaceFileAtomically(const Folder& folder, const std::string& name,
   return ok;
 }
 
+// A process may hold millions of handles.
+size_t ReserveOpenFiles(size_t wanted) { return wanted; }
+
 // ---- Console
 
 bool ConsoleIsWatched() { return IsConsole(GetStdHandle(STD_OUTPUT_HANDLE)); }
