@@ -21,9 +21,10 @@ constexpr size_t kBufferBudget = 6u << 20;
 constexpr size_t kLargestRead = 256u << 10;
 constexpr size_t kSmallestRead = 16u << 10;
 
-// The files held open ahead of the lanes, whose sizes at open decide the order in which the
-// lanes take them: all of a release folder's, where the system lets the process hold them.
-constexpr size_t kMostOpenAhead = 4096;
+// The files the queue holds open at once, in the lanes and opened ahead of them, whose sizes at
+// open decide the order in which the lanes take them: all of a release folder's, where the
+// system lets the process hold them.
+constexpr size_t kMostOpen = 4096;
 // Opened at a time, outside the lock.
 constexpr size_t kOpenBatch = 16;
 
@@ -100,12 +101,10 @@ size_t ReadSize(int workerCount, int laneCount) {
   return std::clamp(perBuffer, kSmallestRead, kLargestRead);
 }
 
-// How many files may wait open for a lane beside the `laneFiles` that the lanes hold: at most
-// half of what the process may hold besides, so that no open of the run fails for want of a
-// descriptor.
-size_t OpenAheadLimit(size_t laneFiles) {
-  const size_t allowed = platform::ReserveOpenFiles(2 * kMostOpenAhead + laneFiles);
-  return std::clamp<size_t>((allowed - std::min(allowed, laneFiles)) / 2, 1, kMostOpenAhead);
+// How many files the queue may hold open at once: at most half of what the process may hold, so
+// that no open of the run fails for want of a descriptor.
+size_t OpenFilesLimit() {
+  return std::clamp<size_t>(platform::ReserveOpenFiles(2 * kMostOpen) / 2, 1, kMostOpen);
 }
 
 }  // namespace
@@ -116,6 +115,7 @@ struct CDigestQueue::State {
 
   void RunWorker(Worker& worker);
   size_t FilesLeft() const { return opened.size() + opening + (names.size() - nextOpen); }
+  size_t FilesOpen() const;
   size_t ClaimableBy(const Worker& worker) const;
   bool RunsAlone(const Worker& worker) const;
   void Claim(Worker& worker);
@@ -130,7 +130,7 @@ struct CDigestQueue::State {
   const std::vector<std::string> names;  // of the files the workers digest, in listing order
   const Md5Kernel kernel;
   const size_t readSize;
-  const size_t mostOpenAhead;
+  const size_t mostOpen;
   // Made before the threads start, freed after they all ended: a read still under way when the
   // queue is given up fills live buffers.
   std::vector<Worker> workers;
@@ -143,7 +143,7 @@ struct CDigestQueue::State {
   //   listing order whatever order the lanes take the files in.
   // - A lane that waits for bytes has its next piece queued in `reads`, under way, or read
   //   (nextRead): it never waits on nothing. A file's first piece is queued when it is taken.
-  // - A job (a queued read, or files to open while `opened` has room) needs nothing of the
+  // - A job (a queued read, or files to open while fewer than mostOpen are) needs nothing of the
   //   worker that serves it, and every worker whose lanes cannot step serves one: a worker
   //   sleeps only when no job is left for it. The reads of a worker running one file alone are
   //   its own, and it serves no others: its file ends the run, and no other's turn may delay it.
@@ -162,8 +162,8 @@ struct CDigestQueue::State {
   std::condition_variable resultReady;  // for the owner
   size_t nextOpen = 0;                  // the first file no worker has opened
   size_t opening = 0;                   // files being opened outside the lock
-  bool openedOnce = false;  // `opened` held all it may, or every file was opened: sizes known
-  std::vector<OpenedFile> opened;  // a heap in the order of TakenAfter
+  bool openedOnce = false;              // as many files were open as may be, or all: sizes known
+  std::vector<OpenedFile> opened;       // a heap in the order of TakenAfter
   std::deque<ReadJob> reads;
   struct Result {
     FileDigest digest;
@@ -182,15 +182,20 @@ CDigestQueue::State::State(const platform::Folder& folder, std::vector<std::stri
       names(std::move(aheadNames)),
       kernel(Md5KernelFor(level)),
       readSize(ReadSize(workerCount, kernel.laneCount)),
-      mostOpenAhead(workerCount == 0
-                        ? 0
-                        : OpenAheadLimit(static_cast<size_t>(workerCount * kernel.laneCount))),
+      mostOpen(workerCount == 0 ? 0 : OpenFilesLimit()),
       results(names.size()) {
-  opened.reserve(std::min(names.size(), mostOpenAhead));
+  opened.reserve(std::min(names.size(), mostOpen));
   workers.reserve(static_cast<size_t>(workerCount));
   for (int i = 0; i < workerCount; ++i) {
     workers.emplace_back(static_cast<size_t>(i), kernel, kernel.laneCount);
   }
+}
+
+// Those opened ahead and being opened, and, at most, one in each lane that holds a file.
+size_t CDigestQueue::State::FilesOpen() const {
+  size_t inLanes = 0;
+  for (const Worker& worker : workers) inLanes += static_cast<size_t>(worker.lanes.Occupied());
+  return opened.size() + opening + inLanes;
 }
 
 void CDigestQueue::State::RunWorker(Worker& worker) {
@@ -306,11 +311,11 @@ void CDigestQueue::State::FeedPiece(Worker& worker, int lane) {
   }
 }
 
-// Serves the queued reads of one worker's lanes, or opens the next files while `opened` has
-// room. The reads of a file running alone come first, as it ends the run; the worker running it
-// serves no others, so that no other's turn delays it. Then a worker serves its own reads, then
-// any. The reads of one worker go together: it needs them all before it can step, and a small
-// file costs less to read than a turn of the lock.
+// Serves the queued reads of one worker's lanes, or opens the next files while fewer than
+// mostOpen are. The reads of a file running alone come first, as it ends the run; the worker
+// running it serves no others, so that no other's turn delays it. Then a worker serves its own
+// reads, then any. The reads of one worker go together: it needs them all before it can step,
+// and a small file costs less to read than a turn of the lock.
 bool CDigestQueue::State::ServeOneJob(Worker& worker, std::unique_lock<std::mutex>& lock) {
   const auto firstWhere = [&](auto wanted) {
     return std::find_if(reads.begin(), reads.end(), wanted);
@@ -323,7 +328,7 @@ bool CDigestQueue::State::ServeOneJob(Worker& worker, std::unique_lock<std::mute
     if (first == reads.end()) first = reads.begin();
   }
   if (first == reads.end()) {
-    if (worker.alone || nextOpen == names.size() || opened.size() + opening >= mostOpenAhead) {
+    if (worker.alone || nextOpen == names.size() || FilesOpen() >= mostOpen) {
       return false;
     }
     OpenAhead(lock);
@@ -350,8 +355,7 @@ bool CDigestQueue::State::ServeOneJob(Worker& worker, std::unique_lock<std::mute
 // Opens the next files of the list; one that cannot be opened is published unread at once.
 void CDigestQueue::State::OpenAhead(std::unique_lock<std::mutex>& lock) {
   const size_t first = nextOpen;
-  const size_t count =
-      std::min({kOpenBatch, names.size() - nextOpen, mostOpenAhead - opened.size() - opening});
+  const size_t count = std::min({kOpenBatch, names.size() - nextOpen, mostOpen - FilesOpen()});
   nextOpen += count;
   opening += count;
   lock.unlock();
@@ -371,7 +375,7 @@ void CDigestQueue::State::OpenAhead(std::unique_lock<std::mutex>& lock) {
     opened.push_back(std::move(file));
     std::push_heap(opened.begin(), opened.end(), TakenAfter);
   }
-  if (opening == 0 && (nextOpen == names.size() || opened.size() >= mostOpenAhead)) {
+  if (opening == 0 && (nextOpen == names.size() || FilesOpen() >= mostOpen)) {
     openedOnce = true;
   }
   changed.notify_all();
