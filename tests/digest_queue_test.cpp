@@ -82,6 +82,46 @@ TEST(DigestQueue, EveryWorkerCountGivesTheOneFileDigestsInListingOrder) {
   }
 }
 
+// Folders whose files the lanes take in another order than the listing's, the largest first, and
+// in which a file runs alone in a worker: the results still come in listing order, each with its
+// file's digest, with one to three workers.
+TEST(DigestQueue, TheLargestFirstAndFilesAloneKeepTheListingOrder) {
+  struct Shape {
+    const char* name;
+    std::vector<long> sizes;
+  };
+  std::vector<long> releaseLike;
+  for (long i = 0; i < 40; ++i) releaseLike.push_back(i * 97 % 5000);
+  releaseLike.insert(releaseLike.begin() + 20, kMissing);
+  releaseLike.push_back(3 << 20);  // more than twice the next: it runs alone
+  std::vector<long> rising;
+  for (long i = 0; i < 3 * kMd5MaxLanes; ++i) rising.push_back(i * (37 << 10) + i % 3);
+  const Shape shapes[] = {
+      {"many small files and a large one listed last", releaseLike},
+      {"sizes rising with the listing", rising},
+      {"two files, the larger second", {70000, 900000}},
+      {"two large files beside small ones", {5, 1 << 20, 64, 3 << 20, 0, 3 << 20, 55}},
+      {"files of one size", std::vector<long>(5, 600 << 10)},
+  };
+  for (const Shape& shape : shapes) {
+    TempFolder folder;
+    std::vector<QueuedFile> files = MakeFiles(folder, shape.sizes);
+    for (QueuedFile& file : files) file.mayReadAhead = true;
+    const platform::Folder opened = testing_support::OpenFolder(folder.path());
+    for (int workers : {1, 2, 3}) {
+      SCOPED_TRACE(std::string(shape.name) + ", workers " + std::to_string(workers));
+      CDigestQueue queue(opened, files, {.workers = workers});
+      for (size_t i = 0; i < files.size(); ++i) {
+        FileDigest expected;
+        expected.read = DigestFile(opened, files[i].name, expected.digest) == 1;
+        const FileDigest got = queue.Next();
+        ASSERT_EQ(got.read, expected.read) << i;
+        ASSERT_EQ(FormatDigestHex(got.digest), FormatDigestHex(expected.digest)) << i;
+      }
+    }
+  }
+}
+
 // Given up after 0 to 3 results, while the workers still read and step: the queue stops them,
 // and frees nothing they use before they have all ended (AddressSanitizer would see it, in
 // scripts/check-sanitizers.sh).

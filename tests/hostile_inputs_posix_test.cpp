@@ -199,6 +199,29 @@ TEST(HostileInputsPosix, FilePastFourGibibytesMatchesMd5sum) {
             std::string::npos);
 }
 
+// The system lets the tool hold only 64 files open (soft and hard limit) in a folder of 300:
+// the files opened ahead of the lanes stay within what is left, and every file is listed with
+// md5sum's digest.
+TEST(HostileInputsPosix, FewFilesOpenAtOnceStillListEveryFile) {
+  TempFolder folder;
+  for (int i = 0; i < 300; ++i) {
+    WriteBytes(folder / ("data" + std::to_string(1000 + i) + ".bin"),
+               std::string(static_cast<size_t>(i * 4099 % 300000), static_cast<char>(i)));
+  }
+  WriteConfigFiles(folder.path());
+  const std::map<std::string, std::string> digests = IndependentDigests(folder.path());
+  ASSERT_EQ(digests.size(), 303u);
+  const fs::path tool = folder / "Tabulon.exe";
+  fs::copy_file(TABULON_EXE_PATH, tool);
+  TempFolder scripts;
+  const fs::path wrapper = scripts / "limited.sh";
+  WriteBytes(wrapper, "#!/bin/sh\nulimit -n 64 && exec '" + tool.string() + "'\n");
+  fs::permissions(wrapper, fs::perms::owner_all);
+  const ToolRun run = RunExecutable(wrapper);
+  EXPECT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(CurrentList(ReadBytes(folder / "client.ini")), digests);
+}
+
 // A client.ini the tool may write but not read (mode 0200) is not written over: its other
 // sections could not be kept. It is reported unreadable, then not written, and not encoded; the
 // run fails. The tool runs as nobody, since root reads any file.
