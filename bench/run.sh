@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Tabulon next to md5sum and md5deep -j2 over the same folders, page cache warm, on this machine:
 # wall time ratios, growth with the number of files (up to 200,000 small ones), each MD5 level,
-# peak memory, system calls per file, and the MD5 kernels alone; and, where Wine and MinGW-w64 are there, the Windows Tabulon.exe under Wine on
-# every folder beside a floor program (bench/winfloor.c) and the Linux build, output to a file
-# and to a pipe. See bench/README.md for the targets and the figures.
+# peak memory, system calls per file, and the MD5 kernels alone; the release folder also read
+# from disk, the page cache dropped before each run (as root only: skipped, and said so, else);
+# and, where Wine and MinGW-w64 are there, the Windows Tabulon.exe under Wine on every folder
+# beside a floor program (bench/winfloor.c) and the Linux build, output to a file and to a pipe.
+# See bench/README.md for the targets and the figures.
 #
 #   bash bench/run.sh           # everything, medians of 7 runs (9 for the small folders, 5 for
 #                               # the Windows build)
@@ -381,6 +383,60 @@ report_windows() {
   done
 }
 
+# ---- Release folder read from disk: the page cache dropped before each run
+
+cold_runs=5  # each reads the folder from disk four times
+
+# drop_page_cache: writes dirty pages back and drops the system's page cache, which needs root;
+# false where it cannot.
+drop_page_cache() { sync && { echo 3 >/proc/sys/vm/drop_caches; } 2>/dev/null; }
+
+# cat_files N FILE...: only reads the files, N cat processes at once on a share of them each.
+cat_files() {
+  local n=$1
+  shift
+  printf '%s\0' "$@" | xargs -0 -P "$n" -n $((($# + n - 1) / n)) cat -- >/dev/null
+}
+
+# compare_cold NAME RUNS: alternating runs, each from a cold page cache, of cat (one and four at
+# once), md5deep -j2 and Tabulon over the folder; sets cold_cat_us (the faster cat), cold_cat1_us,
+# cold_cat4_us, cold_deep_us and cold_us to the medians.
+compare_cold() {
+  local dir=$work/$1 runs=$2 files i cat1=() cat4=() deep=() tab=()
+  mapfile -t files < <(folder_files "$dir")
+  for ((i = 0; i < runs; i++)); do
+    drop_page_cache
+    cat1+=("$(cd "$dir" && elapsed_us cat_files 1 "${files[@]}")")
+    drop_page_cache
+    cat4+=("$(cd "$dir" && elapsed_us cat_files 4 "${files[@]}")")
+    drop_page_cache
+    deep+=("$(cd "$dir" && elapsed_us md5deep -j2 -- "${files[@]}")")
+    prepare "$dir" "$tabulon"
+    drop_page_cache
+    tab+=("$(elapsed_us run_prepared "$dir" "$tabulon")")
+  done
+  reset_folder "$dir"
+  cold_cat1_us=$(printf '%s\n' "${cat1[@]}" | median)
+  cold_cat4_us=$(printf '%s\n' "${cat4[@]}" | median)
+  cold_cat_us=$((cold_cat1_us < cold_cat4_us ? cold_cat1_us : cold_cat4_us))
+  cold_deep_us=$(printf '%s\n' "${deep[@]}" | median)
+  cold_us=$(printf '%s\n' "${tab[@]}" | median)
+}
+
+# report_cold NAME RUNS LABEL: Tabulon from a cold page cache against only reading the files and
+# against md5deep -j2; skipped, and said so, where the page cache cannot be dropped.
+report_cold() {
+  if ! drop_page_cache; then
+    echo "$3: skipped, the page cache cannot be dropped here (needs root)"
+    return
+  fi
+  compare_cold "$1" "$2"
+  printf '%-40s cat, one at a time %9s ms, four at once %9s ms\n' "$3" "$(ms "$cold_cat1_us")" \
+    "$(ms "$cold_cat4_us")"
+  report "$3" "$cold_cat_us" "$cold_us" 1.15 "cat"
+  report "$3" "$cold_deep_us" "$cold_us" 0.45 "md5deep"
+}
+
 cpu=$(lscpu | awk -F: '/^Model name/ {gsub(/^ +/, "", $2); print $2; exit}')
 flags=$(grep -o -w -m1 -e avx2 -e avx512f /proc/cpuinfo | sort -u | tr '\n' ' ')
 echo "=== $(date +%Y-%m-%d), $cpu ($flags), $(nproc) cores; medians of $large_runs runs" \
@@ -413,15 +469,18 @@ if ((!quick)); then
   levels=()
   for level in portable avx2 avx512; do levels+=("$at_level $level"); done
   compare large-8 "$large_runs" "$tabulon" "${levels[@]}" "$at_level one-thread"
-  report "8 files of 256 MiB" "$md5_us" "${us[$tabulon]}" 0.2
-  report "8 files of 256 MiB" "$deep_us" "${us[$tabulon]}" 0.4 "md5deep"
+  report "8 files of 256 MiB" "$md5_us" "${us[$tabulon]}" 0.15
+  report "8 files of 256 MiB" "$deep_us" "${us[$tabulon]}" 0.3 "md5deep"
   for level in portable avx2 avx512; do
     report "8 files of 256 MiB, kernel $level" "$md5_us" "${us[$at_level $level]}" ""
   done
   report "8 files of 256 MiB, one thread" "$md5_us" "${us[$at_level one-thread]}" ""
   compare release "$large_runs" "$tabulon"
-  report "release folder, 3,000 files, 2 GiB" "$md5_us" "${us[$tabulon]}" 0.3
+  report "release folder, 3,000 files, 2 GiB" "$md5_us" "${us[$tabulon]}" 0.15
   report "release folder, 3,000 files, 2 GiB" "$deep_us" "${us[$tabulon]}" "" "md5deep"
+
+  echo "=== Wall time, page cache dropped before each run (sync; echo 3 >/proc/sys/vm/drop_caches)"
+  report_cold release "$cold_runs" "release folder, cold cache"
 fi
 
 if [[ -n $windows ]]; then
