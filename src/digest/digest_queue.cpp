@@ -147,10 +147,10 @@ struct CDigestQueue::State {
   //   worker that serves it, and every worker whose lanes cannot step serves one: a worker
   //   sleeps only when no job is left for it. The reads of a worker running one file alone are
   //   its own, and it serves no others: its file ends the run, and no other's turn may delay it.
-  // - Once the first files are open (`openedOnce`), the first worker takes files whenever it
-  //   has free lanes and no file alone; and when it has one alone, another worker takes the
-  //   others (RunsAlone). So every file is taken, every taken file is read and stepped to its
-  //   end and published, and Next() returns.
+  // - Once the first files are open (`openedOnce`; before, only files of one piece), the first
+  //   worker takes files whenever it has free lanes and no file alone; and when it has one
+  //   alone, another worker takes the others (RunsAlone). So every file is taken, every taken
+  //   file is read and stepped to its end and published, and Next() returns.
   // - Leaving early: once `stopping`, a worker leaves after its step or job, and touches no
   //   other worker's reads; the lanes stay until every thread has ended.
   // A worker's lanes are its own, but their occupancy changes only under the lock, where the
@@ -223,7 +223,10 @@ void CDigestQueue::State::RunWorker(Worker& worker) {
 // it leave, and nothing before each of them has taken its first files; a worker that runs a
 // file alone leaves its lanes to the others.
 size_t CDigestQueue::State::ClaimableBy(const Worker& worker) const {
-  if (!openedOnce || opened.empty() || worker.alone) return 0;
+  if (opened.empty() || worker.alone) return 0;
+  // Until the sizes are known, only files of one piece are taken: they end at once, and leave the
+  // lanes free for a large file found later.
+  if (!openedOnce && opened.front().size > readSize) return 0;
   size_t left = FilesLeft();
   for (size_t place = 0; place < worker.place; ++place) {
     const Worker& before = workers[place];
@@ -240,9 +243,12 @@ size_t CDigestQueue::State::ClaimableBy(const Worker& worker) const {
 // Whether `worker`, which holds no file, takes the largest file left alone: in a lane beside
 // others it would end last, alone it runs kAloneSpeedup times as fast. So it does when no more
 // files are left than workers without files, or when the file is that much larger than the next
-// largest and another worker is there to take the others.
+// largest and another worker is there to take the others; not for a file of one piece.
 bool CDigestQueue::State::RunsAlone(const Worker& worker) const {
-  if (worker.lanes.Occupied() > 0 || workers.size() < 2) return false;
+  // A file of one piece ends at once wherever it runs.
+  if (worker.lanes.Occupied() > 0 || workers.size() < 2 || opened.front().size <= readSize) {
+    return false;
+  }
   size_t idle = 0;
   bool anotherTakesFiles = false;
   for (const Worker& other : workers) {
