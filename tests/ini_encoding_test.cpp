@@ -6,18 +6,16 @@
 #include "inilist/ini_store.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
-#include "texts/console_texts.h"
 
 namespace {
 
-using testing_support::Md5Hex;
 using testing_support::ReadBytes;
 using testing_support::RunTabulonIn;
 using testing_support::TempFolder;
 using testing_support::ToolRun;
 using testing_support::WriteBytes;
 
-// UTF-16 bytes of `units` (ASCII text may come as std::string), little-endian unless asked.
+// UTF-16 bytes of `units`, little-endian unless asked.
 std::string Utf16(std::u16string_view units, bool bigEndian = false) {
   std::string bytes;
   for (char16_t unit : units) {
@@ -25,9 +23,6 @@ std::string Utf16(std::u16string_view units, bool bigEndian = false) {
     bytes += bigEndian ? std::string{high, low} : std::string{low, high};
   }
   return bytes;
-}
-std::string Utf16(const std::string& ascii) {
-  return Utf16(std::u16string(ascii.begin(), ascii.end()));
 }
 std::string Utf16File(std::u16string_view units) { return "\xFF\xFE" + Utf16(units); }
 
@@ -131,70 +126,47 @@ TEST(EncodedIni, WritesNewTextInTheFileEncodingAndKeepsEveryOtherByte) {
   }
 }
 
-// A release folder with Chinese names whose client.ini is in UTF-16: the URL is read, both lists
-// name each file with the same GBK bytes (client.ini in UTF-16), and client.ini keeps its lines.
-TEST(EncodedIni, RunWithAUtf16ClientIni) {
-  TempFolder folder;
-  const std::string before = Utf16File(
-      u"[updateserver]\r\nURL=http://cdn.example/\u6E38\u620F\r\n[launcher]\nlang=\u4E2D\u6587\n");
-  WriteBytes(folder / "client.ini", before);
-  WriteBytes(folder / "game.ini", "g");
-  WriteBytes(folder / "set.ini", "s");
-  WriteBytes(folder / "\xE6\x95\xB0\xE6\x8D\xAE.pak", "data");  // 数据.pak
-  WriteBytes(folder / "\xE8\xAF\xB4\xE6\x98\x8E.txt", "");      // 说明.txt
-
-  ToolRun run = RunTabulonIn(folder.path());
-  ASSERT_EQ(run.exitCode, 0) << run.output;
-  const std::string clientAfter = ReadBytes(folder / "client.ini");
-  std::string update = "[file]\r\nvalue_count=5\r\n";
-  std::string client = before + Utf16(u"[file]\r\nvalue_count=5\r\n");
-  int i = 0;
-  for (auto [gbk, utf16, content] :
-       {std::tuple<std::string, std::u16string, std::string>{"client.ini", u"client.ini", before},
-        {"game.ini", u"game.ini", "g"},
-        {"set.ini", u"set.ini", "s"},
-        {"\xCA\xFD\xBE\xDD.pak", u"\u6570\u636E.pak", "data"},
-        {"\xCB\xB5\xC3\xF7.txt", u"\u8BF4\u660E.txt", ""}}) {
-    std::string n = std::to_string(i++), digest = Md5Hex(content);
-    EXPECT_EQ(ReadIniValue(clientAfter, "file", "value_key" + n, ""), gbk);
-    update += "value_key" + n + "=" + gbk + "|" + digest + "\r\nvalue_" + n +
-              "=http://cdn.example/\xD3\xCE\xCF\xB7/client/" + gbk + "\r\n";
-    client += Utf16("value_key" + n + "=") + Utf16(utf16) +
-              Utf16("\r\nvalue_" + n + "=" + digest + "\r\n");
+// Whole runs on a release folder with Chinese names whose client.ini is in UTF-16, compared with
+// tests/golden/utf16_client_ini/<case>/. Little-endian: the URL is read, both lists name each
+// file with the same GBK bytes, client.ini keeps its lines and gets its list in UTF-16, and its
+// encoded copy holds the lines of its GBK text. Big-endian: client.ini is never written nor
+// encoded and its URL reads as missing, so update_file.ini is not written and the run fails.
+TEST(EncodedIni, RunsWithAUtf16ClientIni) {
+  const struct {
+    const char* name;
+    std::string client;
+    int exitCode;
+    std::vector<std::string> compared;
+    std::vector<std::string> notWritten;
+  } cases[] = {
+      {"LittleEndian",
+       Utf16File(u"[updateserver]\r\nURL=http://cdn.example/\u6E38\u620F\r\n[launcher]\nlang="
+                 u"\u4E2D\u6587\n"),
+       0,
+       {"update_file.ini", "client.ini", "client_e.ini"},
+       {}},
+      {"BigEndian",
+       "\xFE\xFF" + Utf16(u"[updateserver]\r\nURL=http://x\r\n", true),
+       1,
+       {"client.ini"},
+       {"update_file.ini", "client_e.ini"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder folder;
+    WriteBytes(folder / "client.ini", c.client);
+    WriteBytes(folder / "game.ini", "g");
+    WriteBytes(folder / "set.ini", "s");
+    WriteBytes(folder / "\xE6\x95\xB0\xE6\x8D\xAE.pak", "data");  // 数据.pak
+    WriteBytes(folder / "\xE8\xAF\xB4\xE6\x98\x8E.txt", "");      // 说明.txt
+    ToolRun run = RunTabulonIn(folder.path());
+    EXPECT_EQ(run.exitCode, c.exitCode);
+    testing_support::ExpectGolden(std::string("utf16_client_ini/") + c.name, folder.path(), run,
+                                  c.compared);
+    for (const std::string& name : c.notWritten) {
+      EXPECT_FALSE(std::filesystem::exists(folder / name)) << name;
+    }
   }
-  EXPECT_EQ(ReadBytes(folder / "update_file.ini"), update);
-  EXPECT_EQ(clientAfter, client);
-  // The encoded copy holds the lines of client.ini's GBK text.
-  std::string clientGbk = platform::Utf16ToAnsi(std::u16string(
-      reinterpret_cast<const char16_t*>(clientAfter.data() + 2), (clientAfter.size() - 2) / 2));
-  EXPECT_EQ(ReadBytes(folder / "client_e.ini"), EncodeConfigText(clientGbk));
-  EXPECT_TRUE(
-      clientGbk.starts_with("[updateserver]\r\nURL=http://cdn.example/\xD3\xCE\xCF\xB7\r\n"));
-}
-
-// client.ini in UTF-16 BE is never written: the run fails, and the URL reads as missing.
-TEST(EncodedIni, RunWithABigEndianClientIni) {
-  TempFolder folder;
-  const std::string before = "\xFE\xFF" + Utf16(u"[updateserver]\r\nURL=http://x\r\n", true);
-  WriteBytes(folder / "client.ini", before);
-  WriteBytes(folder / "game.ini", "g");
-  WriteBytes(folder / "set.ini", "s");
-  WriteBytes(folder / "a.bin", "a");
-
-  ToolRun run = RunTabulonIn(folder.path());
-  EXPECT_EQ(run.exitCode, 1);
-  char failed[4096];
-  std::snprintf(failed, sizeof failed, texts::kWriteFailed,
-                (testing_support::ToolFolderText(folder.path()) + "client.ini").c_str());
-  EXPECT_NE(run.output.find(failed), std::string::npos) << run.output;
-  EXPECT_EQ(ReadBytes(folder / "client.ini"), before);
-  // No URL to be read: no address could be formed.
-  EXPECT_FALSE(std::filesystem::exists(folder / "update_file.ini"));
-  // Nor is it encoded: its copy is reported and not written.
-  std::snprintf(failed, sizeof failed, texts::kWriteFailed,
-                (testing_support::ToolFolderText(folder.path()) + "client_e.ini").c_str());
-  EXPECT_NE(run.output.find(failed), std::string::npos) << run.output;
-  EXPECT_FALSE(std::filesystem::exists(folder / "client_e.ini"));
 }
 
 }  // namespace
