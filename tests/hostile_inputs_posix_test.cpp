@@ -40,7 +40,7 @@ ToolRun RunTabulonBounded(const fs::path& folder) {
 // Copies the tool into `folder` and runs it there with the library `shim` preloaded, set up by
 // `settings`.
 ToolRun RunWithShim(const fs::path& folder, const char* shim, std::vector<std::string> settings) {
-  fs::copy_file(TABULON_EXE_PATH, folder / "Tabulon.exe");
+  fs::copy_file(TABULON_EXE_PATH, folder / "Tabulon.exe", fs::copy_options::overwrite_existing);
   settings.push_back(std::string("LD_PRELOAD=") + shim);
   // A sanitizer runtime must otherwise come first among the loaded libraries.
   const char* asanOptions = std::getenv("ASAN_OPTIONS");
@@ -60,7 +60,7 @@ ToolRun RunWithReadShim(const fs::path& folder, std::vector<std::string> setting
 // thread; the read shim changes it after the first piece was read, or grows it between its open
 // and its first read. For "retarget", zbig.bin is a link that is made to lead to another file.
 // A read that fails after the first piece ("fail-read") ends the same way: the file is not
-// listed with the digest of what came before.
+// listed with the digest of what came before (tests/golden/changed_while_read/).
 TEST(HostileInputsPosix, AFileChangedWhileReadIsNeverListed) {
   for (const std::string change : {"truncate", "delete", "rewrite-ends", "grow", "grow-at-open",
                                    "replace", "retarget", "fail-read", "none"}) {
@@ -82,28 +82,18 @@ TEST(HostileInputsPosix, AFileChangedWhileReadIsNeverListed) {
       WriteBytes(folder / "zbig.bin", big);
     }
     ToolRun run = RunWithReadShim(folder.path(), settings);
-
-    const bool changed = change != "none";
-    List listed = {{"client.ini", Md5Hex(kClientIni)},
-                   {"game.ini", Md5Hex(kGameIni)},
-                   {"set.ini", Md5Hex(kSetIni)}};
-    std::string expected = ListedAll(folder.path(), listed);
-    if (changed) {
-      expected += Unreadable(4, folder.path(), "zbig.bin") + texts::kRunFailed;
-    } else {
-      listed.emplace_back("zbig.bin", Md5Hex(big));
-      expected += Listed(4, folder.path(), "zbig.bin", Md5Hex(big)) + texts::kRunSucceeded;
-    }
-    ExpectOutput(run.output, expected);
-    EXPECT_EQ(run.exitCode, changed ? 1 : 0);
-    EXPECT_EQ(ReadBytes(folder / "update_file.ini"), NewListFile(UpdateList(listed, kUrl)));
+    EXPECT_EQ(run.exitCode, change == "none" ? 0 : 1);
+    ExpectGolden(change == "none" ? "changed_while_read/none" : "changed_while_read/changed",
+                 folder.path(), run, {"update_file.ini"});
   }
 }
 
 // Entries that are no readable file: a dangling link, a FIFO (which must not make the run wait
 // for a writer), a link to /proc/self/mem (it opens, but its read fails, even for root) and a
 // socket are counted and reported unreadable; a folder and a link to one are passed over; a
-// link to a file elsewhere is listed with that file's digest.
+// link to a file elsewhere is listed with that file's digest. An encoded copy that is a FIFO is
+// listed as unreadable too, then refused as a destination instead of waiting for a reader
+// forever; the other copies are written (tests/golden/no_readable_file/).
 TEST(HostileInputsPosix, EntriesThatAreNoReadableFile) {
   TempFolder outside;
   WriteBytes(outside / "target.bin", "linked content");
@@ -123,43 +113,15 @@ TEST(HostileInputsPosix, EntriesThatAreNoReadableFile) {
   fs::create_directory_symlink(folder / "5-dir", folder / "6-dirlink");
   WriteBytes(folder / "7-ok.bin", "ok");
   fs::create_symlink(outside / "target.bin", folder / "8-filelink.bin");
-  WriteConfigFiles(folder.path(), false);
-
-  ToolRun run = RunTabulonBounded(folder.path());
-  const List listed = {{"7-ok.bin", Md5Hex("ok")},
-                       {"8-filelink.bin", Md5Hex("linked content")},
-                       {"game.ini", Md5Hex(kGameIni)},
-                       {"set.ini", Md5Hex(kSetIni)}};
-  std::string expected = Opening() + Unreadable(1, folder.path(), "1-dangling") +
-                         Unreadable(2, folder.path(), "2-fifo") +
-                         Unreadable(3, folder.path(), "3-mem") +
-                         Unreadable(4, folder.path(), "4-socket");
-  for (size_t i = 0; i < listed.size(); ++i) {
-    expected += Listed(static_cast<int>(5 + i), folder.path(), listed[i].first, listed[i].second);
-  }
-  // Without client.ini there is no server URL: update_file.ini is not written.
-  ExpectOutput(run.output, expected + texts::kRunFailed,
-               {WriteFailed(folder.path(), "update_file.ini")});
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(ReadBytes(folder / "client.ini"), NewListFile(listed));
-  EXPECT_FALSE(fs::exists(folder / "update_file.ini"));
-  EXPECT_TRUE(fs::is_fifo(fs::symlink_status(folder / "2-fifo")));
-}
-
-// An encoded copy that is a FIFO: listed as unreadable, then refused as a destination instead of
-// waiting for a reader forever; the other copies are written.
-TEST(HostileInputsPosix, EncodedCopyThatIsAFifoIsRefused) {
-  TempFolder folder;
   WriteConfigFiles(folder.path());
   ASSERT_EQ(::mkfifo((folder / "set_e.ini").c_str(), 0644), 0);
-  WriteBytes(folder / "z.bin", "z");
 
   ToolRun run = RunTabulonBounded(folder.path());
   EXPECT_EQ(run.exitCode, 1);
-  ExpectGolden("fifo_encoded_copy", folder.path(), run, {"update_file.ini", "client.ini"});
+  ExpectGolden("no_readable_file", folder.path(), run,
+               {"update_file.ini", "client.ini", "game_e.ini", "client_e.ini"});
+  EXPECT_TRUE(fs::is_fifo(fs::symlink_status(folder / "2-fifo")));
   EXPECT_TRUE(fs::is_fifo(folder / "set_e.ini"));
-  EXPECT_TRUE(fs::is_regular_file(folder / "game_e.ini"));
-  EXPECT_TRUE(fs::is_regular_file(folder / "client_e.ini"));
 }
 
 // A sparse file past 4 GiB is digested whole: its digest equals md5sum's.
@@ -222,34 +184,39 @@ TEST(HostileInputsPosix, FewFilesOpenAtOnceStillListEveryFile) {
   EXPECT_EQ(CurrentList(ReadBytes(folder / "client.ini")), digests);
 }
 
-// A client.ini the tool may write but not read (mode 0200) is not written over: its other
-// sections could not be kept. It is reported unreadable, then not written, and not encoded; the
-// run fails. The tool runs as nobody, since root reads any file.
-TEST(HostileInputsPosix, UnreadableClientIniIsNotWrittenOver) {
-  TempFolder folder;
-  const std::string client = kClientIni + std::string("[launcher]\r\ntitle=keep me\r\n");
-  WriteConfigFiles(folder.path(), false);
-  WriteBytes(folder / "client.ini", client);
-  WriteBytes(folder / "z.bin", "z");
-  fs::permissions(folder / "client.ini", fs::perms::owner_write);
-  fs::copy_file(TABULON_EXE_PATH, folder / "Tabulon.exe");
-  GiveToUnprivilegedUser(folder.path());
-
-  ToolRun run = RunCommand((folder / "Tabulon.exe").string(), {.unprivileged = true});
-  const List listed = {
-      {"game.ini", Md5Hex(kGameIni)}, {"set.ini", Md5Hex(kSetIni)}, {"z.bin", Md5Hex("z")}};
-  std::string expected = Opening() + Unreadable(1, folder.path(), "client.ini");
-  int count = 1;
-  for (const auto& [name, digest] : listed)
-    expected += Listed(++count, folder.path(), name, digest);
-  // Without the server URL no address can be formed: update_file.ini is not written either.
-  ExpectOutput(
-      run.output, expected + Unopenable(folder.path(), "client.ini") + texts::kRunFailed,
-      {WriteFailed(folder.path(), "client.ini"), WriteFailed(folder.path(), "update_file.ini")});
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_FALSE(fs::exists(folder / "update_file.ini"));
-  fs::permissions(folder / "client.ini", fs::perms::owner_read, fs::perm_options::add);
-  EXPECT_EQ(ReadBytes(folder / "client.ini"), client);
+// A client.ini that cannot be read whole is not written over: its other sections could not be
+// kept. One the tool may write but not read (mode 0200; the tool runs as nobody, since root reads
+// any file), and one whose read fails partway (a disk error after its first 64 KiB: the read
+// shim makes every read() of it after the first fail), is reported unreadable, not listed, not
+// written and not encoded; no server URL is taken from what came before, so update_file.ini is
+// not written either. client.ini keeps every byte and the run fails
+// (tests/golden/unreadable_client_ini/<case>/).
+TEST(HostileInputsPosix, AClientIniThatCannotBeReadWholeIsKept) {
+  for (const std::string how : {"mode_0200", "read_fails_partway"}) {
+    SCOPED_TRACE(how);
+    TempFolder folder;
+    std::string client = kClientIni + std::string("[launcher]\r\n");
+    for (int i = 0; client.size() < 200 * 1024; ++i)
+      client += "line" + std::to_string(i) + "=x\r\n";
+    WriteConfigFiles(folder.path(), false);
+    WriteBytes(folder / "client.ini", client);
+    WriteBytes(folder / "z.bin", "z");
+    ToolRun run;
+    if (how == "mode_0200") {
+      fs::permissions(folder / "client.ini", fs::perms::owner_write);
+      fs::copy_file(TABULON_EXE_PATH, folder / "Tabulon.exe");
+      GiveToUnprivilegedUser(folder.path());
+      run = RunCommand((folder / "Tabulon.exe").string(), {.unprivileged = true});
+      fs::permissions(folder / "client.ini", fs::perms::owner_read, fs::perm_options::add);
+    } else {
+      run = RunWithReadShim(folder.path(), {"TABULON_TEST_FAIL_READ_OF=/client.ini"});
+    }
+    EXPECT_EQ(run.exitCode, 1);
+    ExpectGolden("unreadable_client_ini/" + how, folder.path(), run, {});
+    ExpectSameBytes(ReadBytes(folder / "client.ini"), client, "client.ini");
+    EXPECT_FALSE(fs::exists(folder / "update_file.ini"));
+    EXPECT_FALSE(fs::exists(folder / "client_e.ini"));
+  }
 }
 
 // A folder the tool may pass through but not list: its listing cannot start, the console says
@@ -319,68 +286,12 @@ TEST(HostileInputsPosix, FilesOfAnotherUser) {
   }
 }
 
-// A read of client.ini that fails partway (a disk error after its first 64 KiB) is not taken for
-// its end: client.ini is not listed, the server URL is not read from what came before (so
-// update_file.ini, whose addresses need it, is not written), the list is not written into it and
-// it is not encoded; client.ini keeps every byte and the run fails. A preloaded library makes
-// every read() of client.ini after the first fail.
-TEST(HostileInputsPosix, ReadErrorPartwayThroughClientIniKeepsIt) {
-  TempFolder folder;
-  std::string client = kClientIni + std::string("[launcher]\r\n");
-  for (int i = 0; client.size() < 200 * 1024; ++i) client += "line" + std::to_string(i) + "=x\r\n";
-  WriteConfigFiles(folder.path(), false);
-  WriteBytes(folder / "client.ini", client);
-  WriteBytes(folder / "z.bin", "z");
-  ToolRun run = RunWithReadShim(folder.path(), {"TABULON_TEST_FAIL_READ_OF=/client.ini"});
-  std::string expected = Opening() + Unreadable(1, folder.path(), "client.ini");
-  int count = 1;
-  for (const auto& [name, bytes] :
-       {std::pair{"game.ini", kGameIni}, std::pair{"set.ini", kSetIni}, std::pair{"z.bin", "z"}}) {
-    expected += Listed(++count, folder.path(), name, Md5Hex(bytes));
-  }
-  ExpectOutput(
-      run.output, expected + WriteFailed(folder.path(), "client_e.ini") + texts::kRunFailed,
-      {WriteFailed(folder.path(), "client.ini"), WriteFailed(folder.path(), "update_file.ini")});
-  EXPECT_EQ(run.exitCode, 1);
-  ExpectSameBytes(ReadBytes(folder / "client.ini"), client, "client.ini");
-  EXPECT_FALSE(fs::exists(folder / "update_file.ini"));
-}
-
-// Each list and encoded copy is on the disk before it takes the old file's place: its temporary
-// file is flushed before the rename, and the folder after it, so that a crash leaves the old or
-// the new file, never an empty one. A preloaded library records the calls in their order.
-TEST(HostileInputsPosix, ReplacedFilesAreFlushedBeforeTheRenameAndTheFolderAfter) {
-  TempFolder folder;
-  WriteConfigFiles(folder.path());
-  WriteBytes(folder / "z.bin", "z");
-  TempFolder records;
-  ToolRun run = RunWithShim(folder.path(), TABULON_SYNC_ORDER_SHIM_PATH,
-                            {"TABULON_TEST_SYNC_LOG=" + (records / "calls").string()});
-  ASSERT_EQ(run.exitCode, 0) << run.output;
-  std::vector<std::string> calls;
-  std::istringstream log(ReadBytes(records / "calls"));
-  for (std::string line; std::getline(log, line);) calls.push_back(line);
-
-  const std::string place = fs::canonical(folder.path()).string();
-  for (const char* name :
-       {"update_file.ini", "client.ini", "set_e.ini", "game_e.ini", "client_e.ini"}) {
-    SCOPED_TRACE(name);
-    const std::string target = " " + place + "/" + name;
-    auto renamed = std::find_if(calls.rbegin(), calls.rend(), [&](const std::string& call) {
-      return call.starts_with("rename ") && call.ends_with(target);
-    });
-    ASSERT_NE(renamed, calls.rend()) << "never renamed into place";
-    const std::string temporary = renamed->substr(7, renamed->size() - 7 - target.size());
-    EXPECT_TRUE(std::find(renamed, calls.rend(), "sync " + temporary) != calls.rend())
-        << temporary << " was not flushed before its rename";
-    EXPECT_TRUE(std::find(calls.rbegin(), renamed, "sync " + place) != renamed)
-        << "the folder was not flushed after the rename";
-  }
-}
-
-// The lists and the encoded copies are replaced, never written in place: after a run the paths
-// name new files, and a reader that opened the old ones before it still reads their old bytes.
-TEST(HostileInputsPosix, ListsAndEncodedCopiesAreReplacedNotWrittenInPlace) {
+// The lists and the encoded copies are replaced, never written in place, each on the disk before
+// it takes the old file's place: its temporary file is flushed before the rename, and the folder
+// after it, so that a crash leaves the old or the new file, never an empty one. After a run the
+// paths name new files, and a reader that opened the old ones before it still reads their old
+// bytes. A preloaded library records the flushes and renames in their order.
+TEST(HostileInputsPosix, ReplacedFilesAreNewFilesFlushedBeforeTheRename) {
   TempFolder folder;
   WriteConfigFiles(folder.path());
   WriteBytes(folder / "z.bin", "z");
@@ -399,8 +310,10 @@ TEST(HostileInputsPosix, ListsAndEncodedCopiesAreReplacedNotWrittenInPlace) {
     opened.push_back({name, ::open((folder / name).c_str(), O_RDONLY), ReadBytes(folder / name)});
     ASSERT_GE(opened.back().fd, 0) << name;
   }
-  ToolRun run = RunExecutable(folder / "Tabulon.exe");
-  EXPECT_EQ(run.exitCode, 0) << run.output;
+  TempFolder records;
+  ToolRun run = RunWithShim(folder.path(), TABULON_SYNC_ORDER_SHIM_PATH,
+                            {"TABULON_TEST_SYNC_LOG=" + (records / "calls").string()});
+  ASSERT_EQ(run.exitCode, 0) << run.output;
   for (const OpenedBefore& file : opened) {
     struct stat before, now;
     ASSERT_EQ(::fstat(file.fd, &before), 0);
@@ -412,6 +325,25 @@ TEST(HostileInputsPosix, ListsAndEncodedCopiesAreReplacedNotWrittenInPlace) {
     EXPECT_EQ(stillThere, file.bytes) << file.name;
     EXPECT_NE(ReadBytes(folder / file.name), file.bytes) << file.name << " did not change";
     ::close(file.fd);
+  }
+
+  std::vector<std::string> calls;
+  std::istringstream log(ReadBytes(records / "calls"));
+  for (std::string line; std::getline(log, line);) calls.push_back(line);
+  const std::string place = fs::canonical(folder.path()).string();
+  for (const char* name :
+       {"update_file.ini", "client.ini", "set_e.ini", "game_e.ini", "client_e.ini"}) {
+    SCOPED_TRACE(name);
+    const std::string target = " " + place + "/" + name;
+    auto renamed = std::find_if(calls.rbegin(), calls.rend(), [&](const std::string& call) {
+      return call.starts_with("rename ") && call.ends_with(target);
+    });
+    ASSERT_NE(renamed, calls.rend()) << "never renamed into place";
+    const std::string temporary = renamed->substr(7, renamed->size() - 7 - target.size());
+    EXPECT_TRUE(std::find(renamed, calls.rend(), "sync " + temporary) != calls.rend())
+        << temporary << " was not flushed before its rename";
+    EXPECT_TRUE(std::find(calls.rbegin(), renamed, "sync " + place) != renamed)
+        << "the folder was not flushed after the rename";
   }
 }
 
