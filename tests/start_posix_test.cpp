@@ -1,7 +1,6 @@
 // How the Linux build is started: through a link placed in a release folder, and with its console
 // on a terminal, whose text must read right in a UTF-8 locale and stay GBK bytes elsewhere, and
 // whose closing wait ends on any key.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
@@ -10,10 +9,9 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <string>
-#include <thread>
 
 #include "platform/platform.h"
 #include "support/test_support.h"
@@ -25,90 +23,57 @@ namespace fs = std::filesystem;
 using namespace testing_support;
 
 // The tool started on a fresh pseudo-terminal as its standard input and output, the way a
-// person starts it in a terminal window, with the terminal in its usual line mode.
-class TerminalRun {
- public:
+// person starts it in a terminal window, with the terminal in its usual line mode; killed if the
+// test leaves it running.
+struct TerminalRun {
+  int terminal = -1;  // the side a terminal window holds
+  int device = -1;    // the side the tool reads and writes, kept open to ask its modes
+  pid_t child = -1;
+  int status = -1;  // the wait status once it has ended
+  std::string shown;
+
   explicit TerminalRun(const fs::path& executable) {
-    if (::openpty(&m_Terminal, &m_Device, nullptr, nullptr, nullptr) != 0) return;
-    std::string path = executable.string();
-    char* argv[] = {path.data(), nullptr};
+    if (::openpty(&terminal, &device, nullptr, nullptr, nullptr) != 0) return;
     char locale[] = "LANG=C";
     char* envp[] = {locale, nullptr};
-    m_Child = ::fork();
-    if (m_Child == 0) {
+    child = ::fork();
+    if (child == 0) {
       ::setsid();
-      ::dup2(m_Device, 0);
-      ::dup2(m_Device, 1);
-      ::close(m_Terminal);
-      ::execve(argv[0], argv, envp);
+      ::dup2(device, 0);
+      ::dup2(device, 1);
+      ::close(terminal);
+      ::execle(executable.c_str(), executable.c_str(), nullptr, envp);
       ::_exit(127);
     }
   }
   ~TerminalRun() {
-    if (m_Child > 0 && !m_Ended) {
-      ::kill(m_Child, SIGKILL);
-      ::waitpid(m_Child, nullptr, 0);
+    if (child > 0 && status == -1) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, nullptr, 0);
     }
-    ::close(m_Terminal);
-    ::close(m_Device);
-  }
-
-  // Reads what the tool shows until `text` is there; false after 30 seconds without it. With
-  // no text, reads what is there.
-  bool ReadUntil(const std::string& text = {}) {
-    for (int waited = 0; waited < 300 && (text.empty() || m_Shown.find(text) == std::string::npos);
-         ++waited) {
-      pollfd ready{m_Terminal, POLLIN, 0};
-      char buffer[4096];
-      ssize_t got = ::poll(&ready, 1, 100) == 1 ? ::read(m_Terminal, buffer, sizeof buffer) : 0;
-      if (got > 0) m_Shown.append(buffer, static_cast<size_t>(got));
-      if (got <= 0 && text.empty()) break;
-    }
-    return m_Shown.find(text) != std::string::npos;
+    ::close(terminal);
+    ::close(device);
   }
 
   // The terminal's local modes (ICANON, ECHO, ...) as the tool's side sees them.
   tcflag_t LocalModes() const {
     termios modes{};
-    ::tcgetattr(m_Terminal, &modes);
+    ::tcgetattr(terminal, &modes);
     return modes.c_lflag;
   }
+  bool Ended() { return ::waitpid(child, &status, WNOHANG) == child; }
 
-  // Waits until the terminal's line mode is `lineMode`; false after 10 seconds.
-  bool AwaitLineMode(bool lineMode) const {
-    for (int waited = 0; waited < 1000; ++waited) {
-      if (((LocalModes() & ICANON) != 0) == lineMode) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  // Reads what the tool shows until `done` holds and nothing more comes; false after 20 seconds.
+  bool ReadUntil(const std::function<bool()>& done) {
+    for (int waited = 0; waited < 2000; ++waited) {
+      pollfd ready{terminal, POLLIN, 0};
+      char buffer[4096];
+      ssize_t got = ::poll(&ready, 1, 10) == 1 ? ::read(terminal, buffer, sizeof buffer) : 0;
+      if (got > 0) shown.append(buffer, static_cast<size_t>(got));
+      if (got <= 0 && done()) return true;
     }
     return false;
   }
-
-  void Type(std::string_view keys) const {
-    ASSERT_EQ(::write(m_Terminal, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
-  }
-
-  // The wait status once the tool has ended; -1 when it is still running after 10 seconds.
-  int AwaitEnd() {
-    for (int waited = 0; waited < 1000; ++waited) {
-      int status = 0;
-      if (::waitpid(m_Child, &status, WNOHANG) == m_Child) {
-        m_Ended = true;
-        return status;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return -1;
-  }
-
-  pid_t Child() const { return m_Child; }
-  const std::string& Shown() const { return m_Shown; }
-
- private:
-  int m_Terminal = -1;  // the side a terminal window holds
-  int m_Device = -1;    // the side the tool reads and writes, kept open to ask its modes
-  pid_t m_Child = -1;
-  bool m_Ended = false;
-  std::string m_Shown;
 };
 
 TEST(StartPosix, OnATerminalTheTextIsUtf8OnlyInAUtf8Locale) {
@@ -183,25 +148,6 @@ TEST(StartPosix, ALinkInAReleaseFolderWorksOnThatFolder) {
   }
 }
 
-// The current folder for the life of the object; the one before is restored after.
-class InFolder {
- public:
-  InFolder() : m_Before(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
-  InFolder(const InFolder&) = delete;
-  InFolder& operator=(const InFolder&) = delete;
-  ~InFolder() {
-    EXPECT_EQ(::fchdir(m_Before), 0);
-    ::close(m_Before);
-  }
-  // Goes one folder deeper, making it first.
-  bool Enter(const std::string& name) {
-    return (::mkdir(name.c_str(), 0755) == 0 || errno == EEXIST) && ::chdir(name.c_str()) == 0;
-  }
-
- private:
-  int m_Before;
-};
-
 // A release folder whose path is longer than the system's path limit (4,096 bytes): the tool
 // started as ./Tabulon.exe from inside it lists, writes and encodes it and prints its whole
 // path. The test reaches it only by relative names, one folder at a time.
@@ -210,11 +156,16 @@ TEST(StartPosix, AFolderDeeperThanThePathLimit) {
   const std::string level(200, 'd');
   fs::path deep = parent.path();
   {
-    InFolder inside;
-    ASSERT_EQ(::chdir(parent.path().c_str()), 0);
+    // The current folder is put back however the test ends.
+    struct Restore {
+      const fs::path before = fs::current_path();
+      ~Restore() { fs::current_path(before); }
+    } restore;
+    fs::current_path(parent.path());
     for (int i = 0; i < 24; ++i) {
-      ASSERT_TRUE(inside.Enter(level + (i % 2 == 0 ? "" : "\xE6\xB7\xB1")));  // 深
-      deep /= level + (i % 2 == 0 ? "" : "\xE6\xB7\xB1");
+      const std::string name = level + (i % 2 == 0 ? "" : "\xE6\xB7\xB1");  // 深
+      ASSERT_TRUE(fs::create_directory(name) && ::chdir(name.c_str()) == 0);
+      deep /= name;
     }
     ASSERT_GT(deep.string().size(), 4096u);
     WriteConfigFiles(".");
@@ -255,25 +206,24 @@ TEST(StartPosix, OnATerminalAnyKeyEndsTheWaitAndTheTerminalIsPutBack) {
   for (int signal : {0, SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(signal == 0 ? "a key" : strsignal(signal));
     TerminalRun run(folder / "Tabulon.exe");
-    ASSERT_GT(run.Child(), 0);
-    ASSERT_TRUE(run.ReadUntil(closing)) << run.Shown();
-    ASSERT_TRUE(run.AwaitLineMode(false)) << "the wait keeps the terminal in line mode";
+    ASSERT_GT(run.child, 0);
+    ASSERT_TRUE(run.ReadUntil([&] { return run.shown.ends_with(closing); })) << run.shown;
+    ASSERT_TRUE(run.ReadUntil([&] { return (run.LocalModes() & ICANON) == 0; }))
+        << "the wait keeps the terminal in line mode";
     EXPECT_EQ(run.LocalModes() & ECHO, 0u);
     if (signal == 0) {
-      run.Type("x");
+      ASSERT_EQ(::write(run.terminal, "x", 1), 1);
     } else {
-      ::kill(run.Child(), signal);
+      ::kill(run.child, signal);
     }
-    int status = run.AwaitEnd();
-    ASSERT_NE(status, -1) << "one key did not end the wait";
+    ASSERT_TRUE(run.ReadUntil([&] { return run.Ended(); })) << "one key did not end the wait";
     if (signal == 0) {
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+      EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status;
     } else {
-      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+      EXPECT_TRUE(WIFSIGNALED(run.status) && WTERMSIG(run.status) == signal) << run.status;
     }
     EXPECT_EQ(run.LocalModes() & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
-    run.ReadUntil();
-    EXPECT_TRUE(run.Shown().ends_with(closing)) << "the key was shown";
+    EXPECT_TRUE(run.shown.ends_with(closing)) << "the key was shown";
   }
 }
 
