@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <fstream>
 #include <future>
 #include <map>
@@ -116,36 +117,38 @@ INSTANTIATE_TEST_SUITE_P(
       return info.index == 0 ? std::string("ChineseFolder") : std::string("BackslashByteFolder");
     });
 
-// One step of a change: a byte rewritten (the byte + 1), a page cut off the end or added to it.
-struct Step {
-  enum Kind { kByte, kCut, kGrow } kind;
-  size_t at = 0;
-};
 constexpr size_t kPage = 4096;
+// The steps of a change besides a byte rewritten at an offset: a page cut off the end, or added.
+constexpr size_t kCut = SIZE_MAX, kGrow = SIZE_MAX - 1;
 
-void Apply(const Step& step, std::string& content) {
-  if (step.kind == Step::kByte) content[step.at] = static_cast<char>(content[step.at] + 1);
-  if (step.kind == Step::kCut) content.resize(content.size() - kPage);
-  if (step.kind == Step::kGrow) content.append(kPage, '+');
+void Apply(size_t step, std::string& content) {
+  if (step == kCut) content.resize(content.size() - kPage);
+  if (step == kGrow) content.append(kPage, '+');
+  if (step < kGrow) content[step] = static_cast<char>(content[step] + 1);
 }
 
 // A large file that another thread changes while the tool runs.
 struct ChangingFile {
   std::string name;
   std::string initial;
-  std::string content;      // as it is now
-  std::vector<Step> steps;  // from `initial` to `content`, each leaving whole content behind
+  std::string content;        // as it is now
+  std::vector<size_t> steps;  // from `initial` to `content`, each leaving whole content behind
 
-  void Record(const Step& step) {
-    steps.push_back(step);
-    Apply(step, content);
+  // Takes `step` when the system made it; a step it refused (Windows, while the tool holds the
+  // file) changed nothing.
+  bool Record(size_t step, bool made) {
+    if (made) {
+      steps.push_back(step);
+      Apply(step, content);
+    }
+    return made;
   }
 
   // The digests of every content the file had.
   std::set<std::string> Digests() const {
     std::string version = initial;
     std::set<std::string> digests = {Md5Hex(version)};
-    for (const Step& step : steps) {
+    for (size_t step : steps) {
       Apply(step, version);
       digests.insert(Md5Hex(version));
     }
@@ -153,46 +156,42 @@ struct ChangingFile {
   }
 };
 
-bool RewriteByte(const fs::path& path, ChangingFile& file, size_t at) {
-  std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
-  out.seekp(static_cast<std::streamoff>(at));
-  out.put(static_cast<char>(file.content[at] + 1));
-  out.close();
-  if (!out.fail()) file.Record({Step::kByte, at});
-  return !out.fail();
-}
-
 // One change to `file` as another program makes it: its first and last byte rewritten one after
-// the other, a page cut off or added, a copy with one byte changed renamed over it. A step the
-// system refuses (Windows, while the tool holds the file) changes nothing.
+// the other, a page cut off or added, a copy with one byte changed renamed over it.
 void ChangeOnce(const fs::path& folder, ChangingFile& file, std::mt19937& random) {
   const fs::path path = Utf8Path(folder, file.name);
   std::error_code error;
+  auto rewrite = [&](size_t at) {
+    std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+    out.seekp(static_cast<std::streamoff>(at));
+    out.put(static_cast<char>(file.content[at] + 1));
+    out.close();
+    return file.Record(at, !out.fail());
+  };
   switch (random() % 4) {
     case 0:
-      if (RewriteByte(path, file, 0)) RewriteByte(path, file, file.content.size() - 1);
+      if (rewrite(0)) rewrite(file.content.size() - 1);
       return;
     case 1:
       fs::resize_file(path, file.content.size() - kPage, error);
-      if (!error) file.Record({Step::kCut});
+      file.Record(kCut, !error);
       return;
     case 2: {
       std::ofstream out(path, std::ios::binary | std::ios::app);
       out.write(std::string(kPage, '+').data(), kPage);
       out.close();
-      if (!out.fail()) file.Record({Step::kGrow});
+      file.Record(kGrow, !out.fail());
       return;
     }
     default: {
-      const Step step{Step::kByte, file.content.size() / 2 + random() % (file.content.size() / 2)};
+      const size_t at = file.content.size() / 2 + random() % (file.content.size() / 2);
       std::string next = file.content;
-      Apply(step, next);
+      Apply(at, next);
       // The dot keeps the new copy out of the lists until it is renamed.
       const fs::path copy = Utf8Path(folder, "." + file.name + ".new");
       WriteBytes(copy, next);
       fs::rename(copy, path, error);
-      if (error) fs::remove(copy, error);
-      if (!error) file.Record(step);
+      if (!file.Record(at, !error)) fs::remove(copy, error);
     }
   }
 }
