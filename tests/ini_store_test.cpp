@@ -86,53 +86,36 @@ TEST(ProfileRead, HandlesEmptyValuesNulAndByteOrderMark) {
   EXPECT_EQ(Get("\xEF\xBB\xBF[s]\r\nk=\xE5\x80\xBC\r\n", "s", "k"), "\xD6\xB5");
 }
 
-TEST(ProfileWrite, CreatesFileSectionAndKeys) {
-  EXPECT_EQ(ApplyIniWrites("", "file", {{"value_count", "1"}, {"value_key0", "a"}}),
-            "[file]\r\nvalue_count=1\r\nvalue_key0=a\r\n");
-  // A missing section goes at the end; a last line without line end gets one.
-  EXPECT_EQ(ApplyIniWrites("[a]\nx=1", "file", {{"k", "v"}}), "[a]\nx=1\r\n[file]\r\nk=v\r\n");
-}
-
+// Writes replace values where they stand and keep every other byte: a missing section goes at
+// the end (a last line without line end gets one), missing keys after the section's last line,
+// only the first of duplicate sections is written, CR-only line ends stay.
 TEST(ProfileWrite, ReplacesValuesWhereTheyStandAndKeepsEveryOtherByte) {
-  std::string_view before =
-      "; top comment\n"
-      "\n"
-      "[FILE]   ; the list\r\n"
-      "  Value_Count = 5  \r\n"
-      "# hash\r\n"
-      "value_key0=old\r\n"
-      "value_key0=duplicate\r\n"
-      "\r\n"
-      "[updateserver]\n"
-      "URL = http://x\n";
-  std::string after = ApplyIniWrites(
-      before, "file", {{"value_count", "2"}, {"value_key0", "new"}, {"value_key1", "added"}});
-  EXPECT_EQ(after,
-            "; top comment\n"
-            "\n"
-            "[FILE]   ; the list\r\n"
-            "  Value_Count = 2\r\n"
-            "# hash\r\n"
-            "value_key0=new\r\n"
-            "value_key0=duplicate\r\n"
-            "value_key1=added\r\n"
-            "\r\n"
-            "[updateserver]\n"
-            "URL = http://x\n");
-  EXPECT_EQ(Get(after, "file", "value_count"), "2");
-  EXPECT_EQ(Get(after, "updateserver", "URL"), "http://x");
-}
-
-TEST(ProfileWrite, WritesIntoTheFirstOfDuplicateSectionsOnly) {
-  std::string after =
-      ApplyIniWrites("[file]\na=1\n[other]\n[file]\nk=old\n", "file", {{"k", "new"}});
-  EXPECT_EQ(after, "[file]\na=1\nk=new\r\n[other]\n[file]\nk=old\n");
-  EXPECT_EQ(Get(after, "file", "k"), "new");
-}
-
-TEST(ProfileWrite, KeepsCrOnlyLineEnds) {
-  EXPECT_EQ(ApplyIniWrites("[file]\rvalue_count=1\r[b]\ry=2\r", "file", {{"value_count", "3"}}),
-            "[file]\rvalue_count=3\r[b]\ry=2\r");
+  const struct {
+    std::string before;
+    KeyValueWrites writes;
+    std::string after;
+  } cases[] = {
+      {"",
+       {{"value_count", "1"}, {"value_key0", "a"}},
+       "[file]\r\nvalue_count=1\r\nvalue_key0=a\r\n"},
+      {"[a]\nx=1", {{"k", "v"}}, "[a]\nx=1\r\n[file]\r\nk=v\r\n"},
+      {"; top comment\n\n[FILE]   ; the list\r\n  Value_Count = 5  \r\n# hash\r\nvalue_key0=old\r\n"
+       "value_key0=duplicate\r\n\r\n[updateserver]\nURL = http://x\n",
+       {{"value_count", "2"}, {"value_key0", "new"}, {"value_key1", "added"}},
+       "; top comment\n\n[FILE]   ; the list\r\n  Value_Count = 2\r\n# hash\r\nvalue_key0=new\r\n"
+       "value_key0=duplicate\r\nvalue_key1=added\r\n\r\n[updateserver]\nURL = http://x\n"},
+      {"[file]\na=1\n[other]\n[file]\nk=old\n",
+       {{"k", "new"}},
+       "[file]\na=1\nk=new\r\n[other]\n[file]\nk=old\n"},
+      {"[file]\rvalue_count=1\r[b]\ry=2\r",
+       {{"value_count", "3"}},
+       "[file]\rvalue_count=3\r[b]\ry=2\r"},
+  };
+  for (const auto& c : cases) {
+    const std::string after = ApplyIniWrites(c.before, "file", c.writes);
+    EXPECT_EQ(after, c.after) << testing::PrintToString(c.before);
+    for (const auto& [key, value] : c.writes) EXPECT_EQ(Get(after, "file", key), value) << key;
+  }
 }
 
 // The profile writes that writing `list` as a numbered list stands for.
@@ -283,12 +266,18 @@ TEST_F(XIniFileTest, WritesAListOfManyMebibytesWholeAndOverItself) {
   EXPECT_EQ(Content(), ApplyIniList("", "file", list));
 }
 
-TEST_F(XIniFileTest, RefusesAReadOnlyFileAndLeavesIt) {
+// A read-only file, or a folder in the file's place, is refused and left as it was.
+TEST_F(XIniFileTest, RefusesAReadOnlyFileOrAFolderAndLeavesIt) {
   WriteBytes(m_Folder / "client.ini", "[file]\r\nvalue_count=0\r\n");
   std::filesystem::permissions(m_Folder / "client.ini", std::filesystem::perms::owner_read |
                                                             std::filesystem::perms::group_read);
   EXPECT_EQ(m_File.WriteList(OrderedList{{"a", "1"}}), 0);
   EXPECT_EQ(Content(), "[file]\r\nvalue_count=0\r\n");
+  std::filesystem::permissions(m_Folder / "client.ini", std::filesystem::perms::owner_all);
+  std::filesystem::remove(m_Folder / "client.ini");
+  std::filesystem::create_directory(m_Folder / "client.ini");
+  EXPECT_EQ(m_File.WriteList(OrderedList{{"a", "1"}}), 0);
+  EXPECT_TRUE(std::filesystem::is_directory(m_Folder / "client.ini"));
 }
 
 TEST_F(XIniFileTest, ReplacesAtomicallyKeepingPermissionsAndNoLeftover) {
@@ -305,12 +294,6 @@ TEST_F(XIniFileTest, ReplacesAtomicallyKeepingPermissionsAndNoLeftover) {
     ++entries;
   }
   EXPECT_EQ(entries, 1);
-}
-
-TEST_F(XIniFileTest, FailsWhenTheFileIsAFolder) {
-  std::filesystem::create_directory(m_Folder / "client.ini");
-  EXPECT_EQ(m_File.WriteList(OrderedList{{"a", "1"}}), 0);
-  EXPECT_TRUE(std::filesystem::is_directory(m_Folder / "client.ini"));
 }
 
 }  // namespace
