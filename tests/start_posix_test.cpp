@@ -109,42 +109,60 @@ TEST(StartPosix, OnATerminalTheTextIsUtf8OnlyInAUtf8Locale) {
   EXPECT_EQ(platform::AnsiToUtf8(texts::kInitializing).substr(0, 6), "\xE5\x88\x9D\xE5\xA7\x8B");
 }
 
-TEST(StartPosix, ALinkInAReleaseFolderWorksOnThatFolder) {
+// The tool works on the folder of the path it was started by, as the system follows it: through
+// a link placed in a release folder, with ".." taken from where a link led, or found on PATH,
+// where it can only go by the file a link leads to. Started by its name alone it reads its path
+// from /proc/self/exe into a buffer of 256 bytes, doubled until the path fits: a path exactly as
+// long as each size, one byte shorter and one longer, works too
+// (tests/windows/module_path_check.sh does the same for the Windows build).
+TEST(StartPosix, TheToolWorksOnTheFolderOfThePathItWasStartedBy) {
   TempFolder parent;
-  const fs::path installed = parent.path() / "installed";
-  const fs::path release = parent.path() / "release";
-  fs::create_directories(installed);
+  const fs::path base = fs::canonical(parent.path());
+  const fs::path installed = base / "installed";
+  const fs::path release = base / "release";
+  fs::create_directories(installed / "sub");
   fs::create_directories(release);
   fs::copy_file(TABULON_EXE_PATH, installed / "Tabulon.exe");
   fs::create_symlink(installed / "Tabulon.exe", release / "Tabulon.exe");
-  WriteBytes(release / "data.pak", "data");
-  WriteBytes(installed / "data.pak", "data");
-  // up/.. is installed, not release: the kernel takes ".." from where the link led.
-  fs::create_directories(installed / "sub");
   fs::create_directory_symlink(installed / "sub", release / "up");
-
   struct Case {
     std::string command;
     fs::path worksOn;
+    fs::path onPath;
   };
-  // Started without a path, the tool can only go by the file the link leads to.
-  for (const Case& c : {Case{(release / "Tabulon.exe").string(), release},
-                        Case{"./Tabulon.exe", release}, Case{"../release/./Tabulon.exe", release},
-                        Case{"up/../Tabulon.exe", installed}, Case{"Tabulon.exe", installed}}) {
-    SCOPED_TRACE(c.command);
-    for (const fs::path& folder : {release, installed}) {
-      for (const char* written : {"update_file.ini", "client.ini", "client_e.ini"}) {
-        fs::remove(folder / written);
+  std::vector<Case> cases = {{(release / "Tabulon.exe").string(), release, release},
+                             {"./Tabulon.exe", release, release},
+                             {"../release/./Tabulon.exe", release, release},
+                             {"up/../Tabulon.exe", installed, release},
+                             {"Tabulon.exe", installed, release}};
+  for (size_t size = 256; size <= 2048; size *= 2) {
+    for (size_t length : {size - 1, size, size + 1}) {
+      // Folders of at most 200 characters, so that the path to Tabulon.exe has `length` of them.
+      fs::path folder = base / std::to_string(length);
+      size_t left = length - (ToolFolderText(folder) + "Tabulon.exe").size();
+      for (size_t parts = (left + 200) / 201; parts > 0; --parts) {
+        size_t part = (left + parts - 1) / parts;  // a folder name and its separator
+        folder /= std::string(part - 1, 'd');
+        left -= part;
       }
+      fs::create_directories(folder);
+      ASSERT_EQ((ToolFolderText(folder) + "Tabulon.exe").size(), length);
+      fs::copy_file(TABULON_EXE_PATH, folder / "Tabulon.exe");
+      cases.push_back({"Tabulon.exe", folder, folder});
     }
-    ToolRun run = RunCommand(c.command, {.environment = {"PATH=" + release.string()},
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command + " on " + c.worksOn.string());
+    for (const char* written : {"update_file.ini", "client.ini", "client_e.ini"}) {
+      fs::remove(c.worksOn / written);
+    }
+    WriteBytes(c.worksOn / "data.pak", "data");
+    ToolRun run = RunCommand(c.command, {.environment = {"PATH=" + c.onPath.string()},
                                          .onlyGivenEnvironment = true,
                                          .folder = release});
     EXPECT_EQ(run.exitCode, 1) << run.output;  // no set.ini, game.ini or client.ini
-    EXPECT_NE(run.output.find("1::" + (c.worksOn / "data.pak").string()), std::string::npos)
-        << run.output;
-    EXPECT_NE(ReadBytes(c.worksOn / "client.ini").find("value_key0=data.pak\r\n"),
-              std::string::npos);
+    EXPECT_TRUE(Contains(run.output, "1::" + (c.worksOn / "data.pak").string())) << run.output;
+    EXPECT_TRUE(Contains(ReadBytes(c.worksOn / "client.ini"), "value_key0=data.pak\r\n"));
   }
 }
 
@@ -224,35 +242,6 @@ TEST(StartPosix, OnATerminalAnyKeyEndsTheWaitAndTheTerminalIsPutBack) {
     }
     EXPECT_EQ(run.LocalModes() & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
     EXPECT_TRUE(run.shown.ends_with(closing)) << "the key was shown";
-  }
-}
-
-// Started by its name alone, found on PATH, the tool reads its path from the link /proc/self/exe
-// into a buffer of 256 bytes, doubled until the path fits. The path exactly as long as each
-// size, one byte shorter and one longer: each time the tool works on its own folder.
-// (tests/windows/module_path_check.sh does the same for the Windows build.)
-TEST(StartPosix, ExecutablePathAroundEverySizeOfItsBuffer) {
-  TempFolder parent;
-  const fs::path base = fs::canonical(parent.path());
-  for (size_t size = 256; size <= 2048; size *= 2) {
-    for (size_t length : {size - 1, size, size + 1}) {
-      SCOPED_TRACE(length);
-      // Folders of at most 200 characters, so that the path to Tabulon.exe has `length` of them.
-      fs::path folder = base / std::to_string(length);
-      size_t left = length - (ToolFolderText(folder) + "Tabulon.exe").size();
-      for (size_t parts = (left + 200) / 201; parts > 0; --parts) {
-        size_t part = (left + parts - 1) / parts;  // a folder name and its separator
-        folder /= std::string(part - 1, 'd');
-        left -= part;
-      }
-      fs::create_directories(folder);
-      ASSERT_EQ((ToolFolderText(folder) + "Tabulon.exe").size(), length);
-      WriteBytes(folder / "x.bin", "x");
-      fs::copy_file(TABULON_EXE_PATH, folder / "Tabulon.exe");
-      ToolRun run = RunCommand("Tabulon.exe", {.environment = {"PATH=" + folder.string()}});
-      EXPECT_TRUE(Contains(run.output, Listed(1, folder, "x.bin", Md5Hex("x")))) << run.output;
-      EXPECT_TRUE(Contains(ReadBytes(folder / "client.ini"), "value_key0=x.bin\r\n"));
-    }
   }
 }
 
