@@ -220,7 +220,7 @@ TEST(HostileInputsPosix, AClientIniThatCannotBeReadWholeIsKept) {
 }
 
 // A folder the tool may pass through but not list: its listing cannot start, the console says
-// which folder, and nothing is written.
+// which folder, and nothing is written (tests/golden/unlistable_folder/).
 TEST(HostileInputsPosix, AFolderThatCannotBeListedIsNamed) {
   TempFolder folder;
   WriteConfigFiles(folder.path());
@@ -229,9 +229,7 @@ TEST(HostileInputsPosix, AFolderThatCannotBeListedIsNamed) {
   fs::permissions(folder.path(), fs::perms::owner_write | fs::perms::owner_exec);
 
   ToolRun run = RunCommand((folder / "Tabulon.exe").string(), {.unprivileged = true});
-  EXPECT_EQ(run.output, Opening() +
-                            Text(texts::kFolderUnlistable, ToolFolderText(folder.path()).c_str()) +
-                            texts::kRunFailed);
+  ExpectGolden("unlistable_folder", folder.path(), run, {});
   EXPECT_EQ(run.exitCode, 1);
   fs::permissions(folder.path(), fs::perms::owner_all);
   EXPECT_EQ(FolderNames(folder.path()),
