@@ -25,14 +25,15 @@ namespace {
 namespace fs = std::filesystem;
 using namespace testing_support;
 
-// Copies the tool into `folder` and runs it as RunTabulonIn does, but ends it after 60 seconds
-// (exit status 124), so that a run that waits forever fails the test instead of hanging it.
-ToolRun RunTabulonBounded(const fs::path& folder) {
+// Copies the tool into `folder` and runs it as RunTabulonIn does, through a shell that starts it
+// by `command` followed by its path: "exec timeout 60" ends a run that waits forever (exit status
+// 124) instead of hanging the test; "ulimit -n 64 && exec" lowers the limit of open files.
+ToolRun RunTabulonBy(const fs::path& folder, const std::string& command) {
   const fs::path tool = folder / "Tabulon.exe";
   fs::copy_file(TABULON_EXE_PATH, tool);
   TempFolder scripts;
-  const fs::path wrapper = scripts / "bounded.sh";
-  WriteBytes(wrapper, "#!/bin/sh\nexec timeout 60 '" + tool.string() + "'\n");
+  const fs::path wrapper = scripts / "wrapper.sh";
+  WriteBytes(wrapper, "#!/bin/sh\n" + command + " '" + tool.string() + "'\n");
   fs::permissions(wrapper, fs::perms::owner_all);
   return RunExecutable(wrapper);
 }
@@ -116,7 +117,7 @@ TEST(HostileInputsPosix, EntriesThatAreNoReadableFile) {
   WriteConfigFiles(folder.path());
   ASSERT_EQ(::mkfifo((folder / "set_e.ini").c_str(), 0644), 0);
 
-  ToolRun run = RunTabulonBounded(folder.path());
+  ToolRun run = RunTabulonBy(folder.path(), "exec timeout 60");
   EXPECT_EQ(run.exitCode, 1);
   ExpectGolden("no_readable_file", folder.path(), run,
                {"update_file.ini", "client.ini", "game_e.ini", "client_e.ini"});
@@ -173,13 +174,7 @@ TEST(HostileInputsPosix, FewFilesOpenAtOnceStillListEveryFile) {
   WriteConfigFiles(folder.path());
   const std::map<std::string, std::string> digests = IndependentDigests(folder.path());
   ASSERT_EQ(digests.size(), 303u);
-  const fs::path tool = folder / "Tabulon.exe";
-  fs::copy_file(TABULON_EXE_PATH, tool);
-  TempFolder scripts;
-  const fs::path wrapper = scripts / "limited.sh";
-  WriteBytes(wrapper, "#!/bin/sh\nulimit -n 64 && exec '" + tool.string() + "'\n");
-  fs::permissions(wrapper, fs::perms::owner_all);
-  const ToolRun run = RunExecutable(wrapper);
+  const ToolRun run = RunTabulonBy(folder.path(), "ulimit -n 64 && exec");
   EXPECT_EQ(run.exitCode, 0) << run.output;
   EXPECT_EQ(CurrentList(ReadBytes(folder / "client.ini")), digests);
 }
