@@ -27,23 +27,13 @@ std::string TextModeBytes(std::string_view source) {
   return delivered;
 }
 
-// The text of a UTF-16 LE file after its mark, in code page 936.
-std::string Utf16LittleEndianToAnsi(std::string_view bytes) {
-  std::u16string units(bytes.size() / 2, u'\0');
-  for (size_t i = 0; i < units.size(); ++i) {
-    units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                     static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
-  }
-  return platform::Utf16ToAnsi(units);
-}
-
 }  // namespace
 
 std::optional<std::string> EncodeConfigText(std::string_view source) {
   if (source.starts_with("\xFE\xFF")) return std::nullopt;
   std::string converted;
   if (source.starts_with("\xFF\xFE")) {
-    converted = Utf16LittleEndianToAnsi(source.substr(2));
+    converted = platform::Utf16LittleEndianToAnsi(source.substr(2));
     source = converted;
   }
   const std::string delivered = TextModeBytes(source);

@@ -63,12 +63,6 @@ char16_t UnitAt(std::string_view bytes, size_t at, size_t unitSize) {
 
 bool IsBlankUnit(char16_t unit) { return unit < 0x80 && IsIniBlank(static_cast<char>(unit)); }
 
-std::u16string DecodeUtf16(std::string_view bytes) {
-  std::u16string units(bytes.size() / 2, u'\0');
-  for (size_t i = 0; i < units.size(); ++i) units[i] = UnitAt(bytes, 2 * i, 2);
-  return units;
-}
-
 // Appends ANSI text as the file stores it. A UTF-8 file gets the ANSI bytes unchanged, as the
 // profile write of current Windows does (it takes such a file for ANSI): the list in client.ini
 // must name each file with the same bytes as update_file.ini, or a client comparing them sees
@@ -143,7 +137,7 @@ class LineWalker {
     line.end = m_Body.substr(stop, endLength);
     line.text = line.bytes;
     if (m_UnitSize == 2) {
-      m_Text = withText ? platform::Utf16ToAnsi(DecodeUtf16(line.bytes)) : std::string();
+      m_Text = withText ? platform::Utf16LittleEndianToAnsi(line.bytes) : std::string();
       line.text = m_Text;
     }
     m_Start = stop + endLength;

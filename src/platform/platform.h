@@ -108,6 +108,9 @@ std::string Utf8ToAnsi(std::string_view utf8);
 // a surrogate without its pair. Both may run on several threads at once, as the UTF-8 ones.
 std::u16string AnsiToUtf16(std::string_view ansi);
 std::string Utf16ToAnsi(std::u16string_view units);
+// Utf16ToAnsi of UTF-16 LE text as a file stores it, two bytes a unit; an odd last byte is
+// dropped.
+std::string Utf16LittleEndianToAnsi(std::string_view bytes);
 
 // ---- Folder listing -----------------------------------------------------------------------
 

@@ -107,4 +107,14 @@ std::string Utf16ToAnsi(std::u16string_view units) {
   }
   return ascii ? utf8 : Utf8ToAnsi(utf8);
 }
+
+std::string Utf16LittleEndianToAnsi(std::string_view bytes) {
+  std::u16string units(bytes.size() / 2, u'\0');
+  for (size_t i = 0; i < units.size(); ++i) {
+    units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                     static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
+  }
+  return Utf16ToAnsi(units);
+}
+
 }  // namespace platform
