@@ -500,11 +500,13 @@ size_t ReserveOpenFiles(size_t wanted) { return wanted; }
 
 // ---- Console
 
-bool ConsoleIsWatched() { return IsConsole(GetStdHandle(STD_OUTPUT_HANDLE)); }
+bool ConsoleIsWatched() {
+  static const bool console = IsConsole(GetStdHandle(STD_OUTPUT_HANDLE));
+  return console;
+}
 
 void AppendConsoleForm(std::string_view text, std::string& pending) {
-  static const bool console = ConsoleIsWatched();
-  if (!console) {
+  if (!ConsoleIsWatched()) {
     // As the C runtime's text mode writes it.
     for (size_t lineEnd; (lineEnd = text.find('\n')) != std::string_view::npos;) {
       pending.append(text.substr(0, lineEnd));
@@ -527,9 +529,8 @@ void AppendConsoleForm(std::string_view text, std::string& pending) {
 }
 
 bool WriteConsoleBytes(std::string_view pending) {
-  static const bool console = ConsoleIsWatched();
   HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-  if (!console) return WriteAll(output, pending);
+  if (!ConsoleIsWatched()) return WriteAll(output, pending);
   std::wstring wide(pending.size() / sizeof(wchar_t), L'\0');
   std::memcpy(wide.data(), pending.data(), wide.size() * sizeof(wchar_t));
   // Older consoles refuse a single write of more than about 64 KiB.
